@@ -1,0 +1,17 @@
+// Entry points that the host calls. All use the standard (stdcall) convention; every one is
+// noexcept: no exception ever leaves the library.
+#pragma once
+
+#include <windows.h>
+
+#define VORKAST_EXPORT extern "C"
+
+// Opaque to the host: the address of one instance's result string.
+typedef void* VorkastInstance;
+
+VORKAST_EXPORT int WINAPI dlltype() noexcept;
+VORKAST_EXPORT const char* WINAPI init() noexcept;
+VORKAST_EXPORT const char* WINAPI getparam(const char* function_name) noexcept;
+VORKAST_EXPORT const char* WINAPI getinfo(DWORD number) noexcept;
+VORKAST_EXPORT VorkastInstance WINAPI dllstartup(HWND host_window, DWORD unused) noexcept;
+VORKAST_EXPORT int WINAPI dllshutdown(VorkastInstance instance) noexcept;

@@ -1,0 +1,40 @@
+# Sourced by the build, test and demo scripts: prepares Wine and a virtual display.
+#
+#   VORKAST_WINE_ROOT  folder of the Wine prefix (default ~/.cache/vorkast-wine). Separate roots
+#                      give separate wineservers, so their "VorkastSensors" tables never meet.
+#   VORKAST_DISPLAY    X display for Xvfb (default :87).
+#
+# Afterwards: WINEPREFIX, WINESERVER, WINEDEBUG and DISPLAY are exported, a persistent
+# wineserver runs detached from our stdio (so CTest never waits on its pipe), and
+# VORKAST_CAN_RUN_I386 tells whether this kernel can execute 32-bit x86 code.
+
+export WINEDEBUG=-all
+export WINEPREFIX=${VORKAST_WINE_ROOT:-$HOME/.cache/vorkast-wine}/prefix
+export WINESERVER=/usr/lib/wine/wineserver64
+export DISPLAY=${VORKAST_DISPLAY:-:87}
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+# Xvfb for the dialog tests and screenshots.
+if ! [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ]; then
+  (setsid Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &)
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break; sleep 0.1; done
+fi
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
+  # Without a window manager Wine waits about a second whenever a window is hidden.
+  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+    </dev/null >/dev/null 2>&1 || true
+  "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+fi
+
+# A persistent server, started with its stdio detached, plus one warm-up process.
+(setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 &)
+/usr/lib/wine/wine64 cmd /c echo </dev/null >/dev/null 2>&1 || true
+
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  export VORKAST_CAN_RUN_I386=1
+else
+  export VORKAST_CAN_RUN_I386=0
+fi

@@ -1,0 +1,49 @@
+#include "sensors/section.h"
+
+namespace vorkast {
+namespace {
+
+// Length of the committed, readable run of pages that starts at the view's base.
+std::size_t ReadableBytes(const void* base) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (::VirtualQuery(base, &info, sizeof info) != sizeof info) { return 0; }
+    if (info.State != MEM_COMMIT || (info.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0) { return 0; }
+    const auto* start = static_cast<const unsigned char*>(base);
+    const auto* region = static_cast<const unsigned char*>(info.BaseAddress);
+    return info.RegionSize - static_cast<std::size_t>(start - region);
+}
+
+}  // namespace
+
+SensorSection::SensorSection()
+    : handle_(::OpenFileMappingA(FILE_MAP_READ, FALSE, kSensorTableName)) {
+    if (!handle_) {
+        state_ = State::no_section;
+        return;
+    }
+    view_.reset(::MapViewOfFile(handle_.get(), FILE_MAP_READ, 0, 0, 0));
+    if (!view_) {
+        handle_.reset();  // nothing mapped: give the handle back at once
+        state_ = State::no_view;
+        return;
+    }
+    readable_ = ReadableBytes(view_.get());
+    state_ = State::open;
+}
+
+std::uint32_t SensorSection::version() const {
+    return reinterpret_cast<const volatile SensorTableHeader*>(base())->version;
+}
+
+std::uint16_t SensorSection::count() const {
+    return reinterpret_cast<const volatile SensorTableHeader*>(base())->count;
+}
+
+const SensorRecord* SensorSection::record(std::size_t index) const {
+    if (!is_open() || readable_ < kSensorTableHeaderSize) { return nullptr; }
+    const std::size_t whole_records = (readable_ - kSensorTableHeaderSize) / kSensorRecordSize;
+    if (index >= whole_records) { return nullptr; }
+    return reinterpret_cast<const SensorRecord*>(base() + SensorRecordOffset(index));
+}
+
+}  // namespace vorkast

@@ -1,0 +1,75 @@
+// Layout of the "VorkastSensors" shared-memory table that the sensor program publishes.
+//
+// The section starts with an 8-byte header followed by `count` records of 696 bytes each;
+// record i (0-based) begins at byte 8 + 696 * i and holds sensor number i + 1.
+// All integers are little-endian; the value is a 32-bit process's 16-byte VARIANT.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vorkast {
+
+// Name of the section, in the reader's own (local) object namespace.
+inline constexpr char kSensorTableName[] = "VorkastSensors";
+inline constexpr wchar_t kSensorTableNameW[] = L"VorkastSensors";
+
+// The only layout version that the readers accept.
+inline constexpr std::uint32_t kSensorTableVersion = 1;
+
+// The name field holds the name and its zero terminator: at most 321 code units of text.
+inline constexpr std::size_t kSensorNameUnits = 322;
+
+// A sensor's value as stored: a 32-bit process's 16-byte VARIANT (type tag in the first two
+// bytes, by-value data in bytes 8 to 15, a DECIMAL over all 16). The same bytes are the start of
+// a 64-bit process's 24-byte VARIANT, so by-value variants move between the two by copying them.
+struct alignas(8) StoredVariant {
+    unsigned char bytes[16];
+};
+
+// Values written to a record's busy word: 1 while the writer changes the value.
+inline constexpr std::int32_t kRecordBusy = 1;
+inline constexpr std::int32_t kRecordIdle = 0;
+
+struct SensorTableHeader {
+    std::uint32_t version;
+    std::uint16_t count;     // records that follow, 0 to 65535
+    std::uint16_t reserved;  // not read
+};
+
+struct SensorRecord {
+    WCHAR name[kSensorNameUnits];  // UTF-16LE, ended by a zero code unit
+    std::int32_t busy;             // kRecordBusy while the writer changes `value`
+    std::uint8_t reserved1[8];
+    StoredVariant value;           // the sensor's current value
+    std::uint8_t reserved2[24];
+};
+
+static_assert(sizeof(WCHAR) == 2, "names are UTF-16 code units");
+static_assert(sizeof(StoredVariant) == 16, "the table stores a 32-bit process's VARIANT");
+static_assert(sizeof(VARIANT) >= sizeof(StoredVariant), "a stored value fits a native VARIANT");
+static_assert(sizeof(SensorTableHeader) == 8, "header is 8 bytes");
+static_assert(offsetof(SensorTableHeader, version) == 0, "version at 0");
+static_assert(offsetof(SensorTableHeader, count) == 4, "count at 4");
+static_assert(sizeof(SensorRecord) == 696, "records are 696 bytes");
+static_assert(offsetof(SensorRecord, name) == 0, "name at 0");
+static_assert(offsetof(SensorRecord, busy) == 644, "busy word at 644");
+static_assert(offsetof(SensorRecord, value) == 656, "value at 656");
+
+inline constexpr std::size_t kSensorTableHeaderSize = sizeof(SensorTableHeader);
+inline constexpr std::size_t kSensorRecordSize = sizeof(SensorRecord);
+
+// Byte offset of record `index` (0-based) from the start of the section.
+constexpr std::size_t SensorRecordOffset(std::size_t index) {
+    return kSensorTableHeaderSize + kSensorRecordSize * index;
+}
+
+// Least section size that holds `count` records.
+constexpr std::size_t SensorTableSize(std::size_t count) {
+    return SensorRecordOffset(count);
+}
+
+}  // namespace vorkast

@@ -1,0 +1,25 @@
+#include "tests/support/plugin_fixture.h"
+
+#include <memory>
+
+namespace vorkast::test {
+
+std::string PluginPath() {
+    char path[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path, n);
+    dir.erase(dir.find_last_of("\\/") + 1);
+    return dir + "VorkastPlugin.dll";
+}
+
+const host::PluginLibrary& Plugin() {
+    static const auto library = std::make_unique<host::PluginLibrary>(PluginPath());
+    return *library;
+}
+
+const host::PluginInterface& Interface() {
+    static const host::PluginInterface plugin(Plugin());
+    return plugin;
+}
+
+}  // namespace vorkast::test
