@@ -2,8 +2,11 @@
 # Builds the plug-in, tools and tests twice: build/i686 is the product (32-bit, what ships),
 # build/x64 the same sources as 64-bit, for running the tests where 32-bit code cannot execute.
 #   scripts/build.sh [i686|x64]...   (default: both)
+# VORKAST_BUILD_ROOT moves the trees (default: build), so that several work trees or people
+# can build side by side.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=${VORKAST_BUILD_ROOT:-build}
 arches=("$@"); [ ${#arches[@]} -gt 0 ] || arches=(i686 x64)
 for arch in "${arches[@]}"; do
   case "$arch" in
@@ -11,8 +14,8 @@ for arch in "${arches[@]}"; do
     x64)  toolchain=cmake/x86_64-w64-mingw32.cmake ;;
     *) echo "build.sh: unknown target $arch (i686 or x64)" >&2; exit 2 ;;
   esac
-  if [ ! -f "build/$arch/CMakeCache.txt" ]; then
-    cmake -S . -B "build/$arch" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  if [ ! -f "$root/$arch/CMakeCache.txt" ]; then
+    cmake -S . -B "$root/$arch" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release >/dev/null
   fi
-  cmake --build "build/$arch" -j"$(nproc)"
+  cmake --build "$root/$arch" -j"$(nproc)"
 done

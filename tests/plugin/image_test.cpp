@@ -57,6 +57,7 @@ TEST(Image, ExportsExactlyTheInterfaceUnderBothNames) {
     const std::set<std::string> expected = {
         "dlltype",  "_dlltype@0",  "init",       "_init@0",        "getparam",    "_getparam@4",
         "getinfo",  "_getinfo@4",  "dllstartup", "_dllstartup@8",  "dllshutdown", "_dllshutdown@4",
+        "configure", "_configure@0", "ValueBySensor", "_ValueBySensor@8", "ValueByName", "_ValueByName@8",
     };
     const IMAGE_NT_HEADERS* nt = Headers(Plugin().module());
     const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];

@@ -12,14 +12,15 @@ problem() { echo "FAIL: $*"; fail=1; }
 headers=$($objdump -f "$dll")
 grep -q "file format pei-i386" <<<"$headers" || problem "not a PE32 i386 file: $headers"
 
+disassembly=$($objdump -d --no-show-raw-insn "$dll")
 exports=$($objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NF>=3 {print $3}')
 
 for decorated in $(grep -E '^_[A-Za-z]+@[0-9]+$' <<<"$exports"); do
   plain=${decorated#_}; plain=${plain%@*}; bytes=${decorated##*@}
   grep -qx "$plain" <<<"$exports" || problem "$decorated is exported but $plain is not"
   # The function body: disassemble up to its first ret and check the immediate.
-  body=$($objdump -d "$dll" --no-show-raw-insn | awk -v sym="<$decorated>:" '
-      $0 ~ sym {on=1; next} on && /ret/ {print; exit}')
+  body=$(awk -v sym="<$decorated>:" '
+      index($0, sym) {on=1; next} on && /ret/ {print; exit}' <<<"$disassembly")
   if [ "$bytes" = 0 ]; then
     grep -qE 'ret[[:space:]]*$' <<<"$body" || problem "$decorated should end with a plain ret: $body"
   else
@@ -27,7 +28,7 @@ for decorated in $(grep -E '^_[A-Za-z]+@[0-9]+$' <<<"$exports"); do
     grep -qE "ret[[:space:]]+\\\$$want" <<<"$body" || problem "$decorated should end with ret \$$want: $body"
   fi
 done
-for plain in dlltype init getparam getinfo dllstartup dllshutdown; do
+for plain in dlltype init getparam getinfo dllstartup dllshutdown configure ValueBySensor ValueByName; do
   grep -qx "$plain" <<<"$exports" || problem "$plain is not exported"
   grep -qE "^_$plain@[0-9]+$" <<<"$exports" || problem "no decorated name for $plain"
 done
@@ -40,5 +41,5 @@ for lib in $imports; do
   esac
 done
 
-if [ $fail = 0 ]; then echo "product DLL: PE32 i386, $(wc -l <<<"$exports") exports, imports: $(echo $imports)"; fi
+if [ $fail = 0 ]; then echo "product DLL: PE32 i386, $(grep -c . <<<"$exports") exports, imports: $(echo $imports)"; fi
 exit $fail
