@@ -1,12 +1,15 @@
 #include "plugin/instance.h"
 
-#include <new>
+#include <memory>
 
 namespace vorkast {
 
 InstanceString* NewInstance() noexcept {
     try {
-        return new InstanceString(kInitialInstanceText);
+        auto instance = std::make_unique<InstanceString>(kInitialInstanceText);
+        // Room for every fixed message, so that writing one never needs memory.
+        instance->reserve(kReservedInstanceText);
+        return instance.release();
     } catch (...) {
         return nullptr;
     }

@@ -3,6 +3,7 @@
 // valid until the next value call on that instance or its shutdown.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vorkast {
@@ -10,6 +11,8 @@ namespace vorkast {
 using InstanceString = std::string;
 
 inline constexpr char kInitialInstanceText[] = "Unknown";
+// Characters reserved in every instance: more than the longest fixed message.
+inline constexpr std::size_t kReservedInstanceText = 64;
 
 // A new instance holding "Unknown", or null when memory is exhausted.
 InstanceString* NewInstance() noexcept;

@@ -1,12 +1,81 @@
-// The value functions. (Placeholder until the reader lands.)
+// ValueBySensor and ValueByName: the host's requests for a sensor's current value. Every
+// outcome, failures included, ends as text in the instance's result string.
 #include "plugin/exports.h"
 
 #include "plugin/instance.h"
+#include "sensors/reader.h"
+#include "variant/variant.h"
 
-const char* WINAPI ValueBySensor(VorkastInstance instance, const char*) noexcept {
-    return static_cast<vorkast::InstanceString*>(instance)->c_str();
+#include <cstdlib>
+
+namespace vorkast {
+namespace {
+
+// Answer for a call without an instance (the host passed no handle): a constant that lives as
+// long as the module, since there is no result string to write into.
+constexpr char kNoInstanceText[] = "Invalid plug-in instance";
+
+constexpr char kByNumberFailure[] = "An unexpected error has happened";
+constexpr char kByNameFailure[] = "An unexpected error was returned";
+
+// Writes the text of `value` into the instance: the variant's own string for a text value,
+// the platform's conversion to text otherwise. An absent string gives the empty text.
+void AnswerWithValue(InstanceString& answer, scoped_variant value) {
+    text_holder holder;
+    holder.assign_variant(*value);
+    const char* narrow = holder.narrow();
+    answer.assign(narrow != nullptr ? narrow : "");
+    holder.reset();
+    value.clear();
 }
 
-const char* WINAPI ValueByName(VorkastInstance instance, const char*) noexcept {
-    return static_cast<vorkast::InstanceString*>(instance)->c_str();
+// Every fixed text fits the storage reserved when the instance was made, so writing one never
+// allocates and cannot fail inside a handler.
+void AnswerWithMessage(InstanceString& answer, const char* message) noexcept {
+    try {
+        answer.assign(message);
+    } catch (...) {
+        answer.clear();
+    }
+}
+
+// A null parameter reads as an empty one.
+const char* ParameterText(const char* parameter) { return parameter != nullptr ? parameter : ""; }
+
+}  // namespace
+}  // namespace vorkast
+
+using namespace vorkast;
+
+const char* WINAPI ValueBySensor(VorkastInstance instance, const char* parameter) noexcept {
+    auto* answer = static_cast<InstanceString*>(instance);
+    if (answer == nullptr) { return kNoInstanceText; }
+    try {
+        // The runtime's decimal conversion, kept to its low 16 bits: "65537" reads sensor 1.
+        const auto number = static_cast<std::uint16_t>(std::atoi(ParameterText(parameter)));
+        if (number == 0) {
+            AnswerWithMessage(*answer, kInvalidNumberMessage);
+        } else {
+            AnswerWithValue(*answer, ReadSensorValue(number));
+        }
+    } catch (...) {
+        AnswerWithMessage(*answer, kByNumberFailure);
+    }
+    return answer->c_str();
+}
+
+const char* WINAPI ValueByName(VorkastInstance instance, const char* parameter) noexcept {
+    auto* answer = static_cast<InstanceString*>(instance);
+    if (answer == nullptr) { return kNoInstanceText; }
+    try {
+        const std::uint16_t number = FindSensorByName(ParameterText(parameter));
+        if (number == 0) {
+            AnswerWithMessage(*answer, kInvalidNumberMessage);
+        } else {
+            AnswerWithValue(*answer, ReadSensorValue(number));
+        }
+    } catch (...) {
+        AnswerWithMessage(*answer, kByNameFailure);
+    }
+    return answer->c_str();
 }

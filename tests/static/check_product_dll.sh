@@ -13,7 +13,7 @@ headers=$($objdump -f "$dll")
 grep -q "file format pei-i386" <<<"$headers" || problem "not a PE32 i386 file: $headers"
 
 disassembly=$($objdump -d --no-show-raw-insn "$dll")
-exports=$($objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk 'NF>=3 {print $3}')
+exports=$($objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[/ {print $3}')
 
 for decorated in $(grep -E '^_[A-Za-z]+@[0-9]+$' <<<"$exports"); do
   plain=${decorated#_}; plain=${plain%@*}; bytes=${decorated##*@}

@@ -1,0 +1,50 @@
+// A VARIANT that is cleared when it goes out of scope, also while an exception passes.
+#pragma once
+
+#include "variant/variant.h"
+
+#include <windows.h>
+#include <oaidl.h>
+
+namespace vorkast {
+
+class scoped_variant {
+public:
+    scoped_variant() noexcept { ::VariantInit(&value_); }
+    // Takes ownership of `value` (whatever it holds is cleared by this object).
+    explicit scoped_variant(const VARIANT& value) noexcept : value_(value) {}
+    ~scoped_variant() { ::VariantClear(&value_); }
+
+    scoped_variant(scoped_variant&& other) noexcept : value_(other.value_) {
+        ::VariantInit(&other.value_);
+    }
+    scoped_variant& operator=(scoped_variant&& other) noexcept {
+        if (this != &other) {
+            ::VariantClear(&value_);
+            value_ = other.value_;
+            ::VariantInit(&other.value_);
+        }
+        return *this;
+    }
+    scoped_variant(const scoped_variant&) = delete;
+    scoped_variant& operator=(const scoped_variant&) = delete;
+
+    VARIANT* get() noexcept { return &value_; }
+    const VARIANT& operator*() const noexcept { return value_; }
+    const VARIANT* operator->() const noexcept { return &value_; }
+
+    // clear_variant: empties the variant, raising a failed status.
+    void clear() { clear_variant(&value_); }
+
+    // Gives the variant to the caller, who then owns it; this object is left empty.
+    VARIANT release() noexcept {
+        VARIANT v = value_;
+        ::VariantInit(&value_);
+        return v;
+    }
+
+private:
+    VARIANT value_;
+};
+
+}  // namespace vorkast
