@@ -1,4 +1,14 @@
-// configure: the "Sensors" dialog. (Placeholder until the dialog lands.)
+// configure: the modal "Sensors" dialog, owned by the window of the latest dllstartup.
 #include "plugin/exports.h"
 
-int WINAPI configure() noexcept { return 0; }
+#include "dialog/resource.h"
+#include "dialog/sensors_dialog.h"
+#include "plugin/module_state.h"
+
+// Returns 0 once the dialog has closed, and 0 as well when it could not be created: the host
+// has nothing to do either way. The dialog procedure never throws.
+int WINAPI configure() noexcept {
+    ::DialogBoxParamA(vorkast::ModuleInstance(), MAKEINTRESOURCEA(IDD_SENSORS), vorkast::HostWindow(),
+                      vorkast::SensorsDialogProc, 0);
+    return 0;
+}
