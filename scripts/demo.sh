@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and shows the plug-in at work through the stand-in host.
+# Installs what is missing, builds, and shows the plug-in at work: the stand-in host asks it
+# before any sensor program runs, the stand-in sensor program then publishes its built-in
+# sensor set, the table is printed, the host watches values by number and by name, and the
+# publisher is stopped cleanly by ending its input. Every step has a time limit: the demo
+# cannot hang.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -7,6 +11,60 @@ source scripts/wine-env.sh
 # Run the 32-bit product where this kernel can execute it, else the 64-bit build of it.
 if [ "$VORKAST_CAN_RUN_I386" = 1 ]; then arch=i686; else arch=x64; fi
 scripts/build.sh "$arch" >/dev/null
-bin=build/$arch/bin
+bin=${VORKAST_BUILD_ROOT:-build}/$arch/bin
+plugin=$bin/VorkastPlugin.dll
+
+run() { timeout --kill-after=5 30 scripts/wine-run "$@"; }
+
+work=$(mktemp -d)
+publisher_pid=
+# The publisher reads its standard input from a loop that runs while $work/running exists:
+# removing the file ends the input, and the publisher withdraws its table and exits.
+stop_publisher() {
+  rm -f "$work/running"
+  if [ -n "$publisher_pid" ]; then
+    for _ in $(seq 100); do kill -0 "$publisher_pid" 2>/dev/null || break; sleep 0.1; done
+    kill "$publisher_pid" 2>/dev/null || true  # only if it has not stopped within 10 s
+    wait "$publisher_pid" 2>/dev/null || true
+    publisher_pid=
+  fi
+}
+trap 'stop_publisher; rm -rf "$work"' EXIT
+
 echo "== the plug-in as the host discovers it ($arch build)"
-scripts/wine-run "$bin/vorkast-probe.exe" info "$bin/VorkastPlugin.dll"
+run "$bin/vorkast-probe.exe" info "$plugin"
+
+echo
+echo "== the host asks before any sensor program runs"
+run "$bin/vorkast-probe.exe" get "$plugin" ValueBySensor 1 ValueByName "CPU Package"
+
+echo
+echo "== the stand-in sensor program starts with its built-in sensor set"
+touch "$work/running"
+{ while [ -e "$work/running" ]; do sleep 0.2; done; } |
+  timeout --kill-after=5 300 scripts/wine-run "$bin/vorkast-publish.exe" --interval 500 \
+    >"$work/publisher.log" 2>&1 &
+publisher_pid=$!
+for _ in $(seq 150); do grep -q "publishing" "$work/publisher.log" && break; sleep 0.1; done
+cat "$work/publisher.log"
+grep -q "publishing" "$work/publisher.log" || { echo "demo: the publisher did not start" >&2; exit 1; }
+
+echo
+echo "== the table, as vorkast-dump prints it"
+run "$bin/vorkast-dump.exe"
+
+echo
+echo "== the host watches by number (3 seconds)"
+run "$bin/vorkast-probe.exe" watch "$plugin" ValueBySensor 1 ValueBySensor 5 ValueBySensor 7 \
+  ValueBySensor 10 --interval 500 --count 6 2>&1
+
+echo
+echo "== the host watches by name (3 seconds)"
+run "$bin/vorkast-probe.exe" watch "$plugin" ValueByName "CPU Package" ValueByName "CPU Fan" \
+  ValueByName "Fan Failure" ValueByName "Sensor Time" --interval 500 --count 6 2>&1
+
+echo
+echo "== the sensor program stops (its input ends)"
+stop_publisher
+tail -n 1 "$work/publisher.log"
+run "$bin/vorkast-probe.exe" get "$plugin" ValueBySensor 1

@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace vorkast::host {
 
@@ -76,6 +77,12 @@ struct PluginInterface {
 
     // A value function by the name that init lists, or null.
     ValueFn value_function(const std::string& name) const;
+    // As value_function, but a missing export throws HostError naming it.
+    ValueFn require_value_function(const std::string& name) const;
+
+    // The function names that init lists (its text split at '|', empty parts left out); an
+    // init that answers null lists none.
+    std::vector<std::string> function_names() const;
 
 private:
     const PluginLibrary* library_;
@@ -101,5 +108,37 @@ private:
 
 // Last system error as text, for messages.
 std::string SystemMessage(DWORD error);
+
+// A plug-in's text as a string: "(null)" for a null pointer, which the interface never allows
+// but a faulty plug-in may return.
+std::string TextOrNull(const char* text);
+
+// "a|b|" into {"a", "b"}: the parts of a '|'-separated list, empty parts left out.
+std::vector<std::string> SplitList(const std::string& list);
+
+// The version resource of a module file, as Explorer shows it.
+struct FileVersion {
+    bool present = false;
+    std::string numeric;        // FILEVERSION as "1.0.0.0"
+    std::string file_version;   // the FileVersion string
+    std::string product_version;
+    std::string description;    // FileDescription
+};
+FileVersion ReadFileVersion(const std::string& path);
+
+// A top-level window standing in for the host's own window: what a real host passes to
+// dllstartup and what owns the plug-in's dialog. Destroyed with the object.
+class HostWindow {
+public:
+    HostWindow(const char* title, bool visible);
+    ~HostWindow();
+    HostWindow(const HostWindow&) = delete;
+    HostWindow& operator=(const HostWindow&) = delete;
+
+    HWND get() const { return window_; }
+
+private:
+    HWND window_ = nullptr;
+};
 
 }  // namespace vorkast::host

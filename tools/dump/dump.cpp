@@ -1,0 +1,180 @@
+// vorkast-dump: prints the live "VorkastSensors" table for a terminal: its header and every
+// record (number, name, value type, value as text). It reads through SensorSection, copies
+// each name and value out of the view before looking at them, stays inside the view and inside
+// each name's field, and never follows a variant that refers to the writer's memory.
+#include "sensors/section.h"
+#include "tools/common/console.h"
+#include "tools/common/variant_types.h"
+#include "tools/publish/sensor_file.h"
+
+#include <oleauto.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: vorkast-dump\n"
+    "  Prints the live sensor table \"VorkastSensors\": its header and every record\n"
+    "  (number, name, value type, value as text). Exit status 0 when a table was shown,\n"
+    "  1 when there is none or it cannot be read, 2 for wrong arguments.\n";
+
+struct Row {
+    std::wstring number;
+    std::wstring name;
+    std::wstring type;
+    std::wstring value;
+};
+
+std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+void Print(const std::wstring& line) { vorkast::tools::WriteWide(stdout, line + L"\n"); }
+
+// The name as stored, up to its terminator and never past its field. Control characters are
+// shown as '?' so that a name cannot disturb the terminal.
+std::wstring RecordName(const vorkast::SensorRecord& record, bool* terminated) {
+    WCHAR units[vorkast::kSensorNameUnits];
+    std::memcpy(units, record.name, sizeof units);
+    std::size_t length = 0;
+    while (length < vorkast::kSensorNameUnits && units[length] != 0) { ++length; }
+    *terminated = length < vorkast::kSensorNameUnits;
+    std::wstring name(units, units + length);
+    for (wchar_t& c : name) {
+        if (c < 0x20 || c == 0x7F) { c = L'?'; }
+    }
+    return name;
+}
+
+// Waits a little for a record the writer is changing; false if it stays busy.
+bool WaitWhileBusy(const vorkast::SensorRecord* record) {
+    for (int i = 0; i < 200; ++i) {
+        if (vorkast::LoadBusyWord(record) != vorkast::kRecordBusy) { return true; }
+        ::Sleep(i < 10 ? 0 : 1);
+    }
+    return vorkast::LoadBusyWord(record) != vorkast::kRecordBusy;
+}
+
+std::wstring ValueText(VARTYPE type, const vorkast::StoredVariant& stored) {
+    if (!vorkast::tools::IsByValueType(type)) {
+        return L"(refers to the writer's memory; not read)";
+    }
+    VARIANT value = vorkast::tools::LoadStoredVariant(stored);
+    VARIANT text;
+    ::VariantInit(&text);
+    const HRESULT hr = ::VariantChangeType(&text, &value, 0, VT_BSTR);
+    if (FAILED(hr)) {
+        char message[64];
+        std::snprintf(message, sizeof message, "(no text form: 0x%08lX)", static_cast<unsigned long>(hr));
+        return Widen(message);
+    }
+    std::wstring result = text.bstrVal != nullptr ? std::wstring(text.bstrVal, ::SysStringLen(text.bstrVal))
+                                                  : std::wstring();
+    ::VariantClear(&text);
+    return result;
+}
+
+std::wstring Pad(const std::wstring& text, std::size_t width, bool right = false) {
+    if (text.size() >= width) { return text; }
+    const std::wstring fill(width - text.size(), L' ');
+    return right ? fill + text : text + fill;
+}
+
+int Dump() {
+    const vorkast::SensorSection section;
+    if (section.state() == vorkast::SensorSection::State::no_section) {
+        std::puts("No sensor table: VorkastSensors does not exist (Vorkast is not running).");
+        return 1;
+    }
+    if (section.state() == vorkast::SensorSection::State::no_view) {
+        std::puts("VorkastSensors exists but cannot be mapped for reading.");
+        return 1;
+    }
+    const std::size_t readable = section.readable_size();
+    if (!section.has_header()) {
+        std::printf("VorkastSensors: %zu bytes readable, too few for the 8-byte header.\n", readable);
+        return 0;
+    }
+    const std::uint32_t version = section.version();
+    const std::uint16_t count = section.count();
+    const std::size_t whole = (readable - vorkast::kSensorTableHeaderSize) / vorkast::kSensorRecordSize;
+    std::printf("VorkastSensors: version %lu, count %u; %zu bytes readable (%zu whole record%s)\n",
+                static_cast<unsigned long>(version), static_cast<unsigned>(count), readable, whole,
+                whole == 1 ? "" : "s");
+    if (version != vorkast::kSensorTableVersion) {
+        std::printf("note: the plug-in reads only version 1: every value read answers \"Invalid Vorkast "
+                    "version detected\" and no name is found (its dialog still lists the records)\n");
+    }
+
+    std::vector<Row> rows;
+    std::vector<std::string> notes;
+    std::size_t i = 0;
+    for (; i < section.count(); ++i) {  // the count is read again before each record
+        const vorkast::SensorRecord* record = section.record(i);
+        if (record == nullptr) {
+            notes.push_back("note: count claims " + std::to_string(section.count()) + " records but only " +
+                            std::to_string(i) + " lie inside the section; the rest are not shown");
+            break;
+        }
+        Row row;
+        row.number = std::to_wstring(i + 1);
+        bool terminated = true;
+        row.name = RecordName(*record, &terminated);
+        if (!terminated) { row.name += L" (no terminator in its field)"; }
+        const bool idle = WaitWhileBusy(record);
+        vorkast::StoredVariant stored;
+        std::memcpy(&stored, &record->value, sizeof stored);
+        const VARTYPE type = static_cast<VARTYPE>(stored.bytes[0] | (stored.bytes[1] << 8));
+        row.type = Widen(vorkast::tools::TypeName(type));
+        row.value = idle ? ValueText(type, stored) : L"(busy: the writer is changing it)";
+        rows.push_back(std::move(row));
+    }
+    if (count > 127 || i > 127) {
+        notes.push_back("note: sensors above number 127 cannot be read by number (\"Invalid sensor number\")");
+    }
+
+    std::size_t name_width = 4, type_width = 4, number_width = 3;
+    for (const Row& r : rows) {
+        name_width = std::max(name_width, std::min<std::size_t>(r.name.size(), 40));
+        type_width = std::max(type_width, r.type.size());
+        number_width = std::max(number_width, r.number.size());
+    }
+    if (rows.empty()) {
+        std::puts("(no records)");
+    } else {
+        Print(Pad(L"#", number_width, true) + L"  " + Pad(L"Name", name_width) + L"  " +
+              Pad(L"Type", type_width) + L"  Value");
+        for (const Row& r : rows) {
+            Print(Pad(r.number, number_width, true) + L"  " + Pad(r.name, name_width) + L"  " +
+                  Pad(r.type, type_width) + L"  " + r.value);
+        }
+    }
+    for (const std::string& note : notes) { std::puts(note.c_str()); }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+                      std::strcmp(argv[1], "/?") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc != 1) {
+        std::fprintf(stderr, "vorkast-dump: unexpected argument '%s'\n", argv[1]);
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    try {
+        const int status = Dump();
+        std::fflush(stdout);
+        return status;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vorkast-dump: %s\n", e.what());
+        return 1;
+    }
+}
