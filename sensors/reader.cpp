@@ -24,6 +24,16 @@ bool IsByValueType(VARTYPE type) {
     }
 }
 
+// A DECIMAL whose scale is above 28 or whose sign byte holds more than the sign is no number.
+// The platform's conversions to numbers refuse one (E_INVALIDARG), but its conversion to text
+// does not check and, with a large scale, writes past its own buffer; so it is refused here,
+// with the same status, before it gets there.
+bool IsValidDecimal(const StoredVariant& stored) {
+    DECIMAL d;
+    std::memcpy(&d, stored.bytes, sizeof d);
+    return d.scale <= 28 && (d.sign & ~DECIMAL_NEG) == 0;
+}
+
 // One read of the record's 16 value bytes from the shared view, each word fetched once.
 StoredVariant Snapshot(const SensorRecord* record) {
     const volatile std::uint32_t* words = reinterpret_cast<const volatile std::uint32_t*>(&record->value);
@@ -87,6 +97,7 @@ scoped_variant ReadFromSection(const SensorSection& section, std::size_t index) 
     VARTYPE type;
     std::memcpy(&type, stored.bytes, sizeof type);
     if (!IsByValueType(type)) { return TextValue(kUnsupportedTypeMessage); }
+    if (type == VT_DECIMAL && !IsValidDecimal(stored)) { raise_status(E_INVALIDARG); }
 
     VARIANT source;
     ::VariantInit(&source);
