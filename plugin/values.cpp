@@ -42,40 +42,37 @@ void AnswerWithMessage(InstanceString& answer, const char* message) noexcept {
 // A null parameter reads as an empty one.
 const char* ParameterText(const char* parameter) { return parameter != nullptr ? parameter : ""; }
 
+// One request: `find_number` turns the parameter into a sensor number (0: none); the sensor's
+// value, or a message, then goes into the instance. Whatever is thrown ends as `failure`.
+template <class FindNumber>
+const char* AnswerRequest(VorkastInstance instance, const char* parameter, FindNumber find_number,
+                          const char* failure) noexcept {
+    auto* answer = static_cast<InstanceString*>(instance);
+    if (answer == nullptr) { return kNoInstanceText; }
+    try {
+        const std::uint16_t number = find_number(ParameterText(parameter));
+        if (number == 0) {
+            AnswerWithMessage(*answer, kInvalidNumberMessage);
+        } else {
+            AnswerWithValue(*answer, ReadSensorValue(number));
+        }
+    } catch (...) {
+        AnswerWithMessage(*answer, failure);
+    }
+    return answer->c_str();
+}
+
 }  // namespace
 }  // namespace vorkast
 
 using namespace vorkast;
 
 const char* WINAPI ValueBySensor(VorkastInstance instance, const char* parameter) noexcept {
-    auto* answer = static_cast<InstanceString*>(instance);
-    if (answer == nullptr) { return kNoInstanceText; }
-    try {
-        // The runtime's decimal conversion, kept to its low 16 bits: "65537" reads sensor 1.
-        const auto number = static_cast<std::uint16_t>(std::atoi(ParameterText(parameter)));
-        if (number == 0) {
-            AnswerWithMessage(*answer, kInvalidNumberMessage);
-        } else {
-            AnswerWithValue(*answer, ReadSensorValue(number));
-        }
-    } catch (...) {
-        AnswerWithMessage(*answer, kByNumberFailure);
-    }
-    return answer->c_str();
+    // The runtime's decimal conversion, kept to its low 16 bits: "65537" reads sensor 1.
+    const auto by_number = [](const char* text) { return static_cast<std::uint16_t>(std::atoi(text)); };
+    return AnswerRequest(instance, parameter, by_number, kByNumberFailure);
 }
 
 const char* WINAPI ValueByName(VorkastInstance instance, const char* parameter) noexcept {
-    auto* answer = static_cast<InstanceString*>(instance);
-    if (answer == nullptr) { return kNoInstanceText; }
-    try {
-        const std::uint16_t number = FindSensorByName(ParameterText(parameter));
-        if (number == 0) {
-            AnswerWithMessage(*answer, kInvalidNumberMessage);
-        } else {
-            AnswerWithValue(*answer, ReadSensorValue(number));
-        }
-    } catch (...) {
-        AnswerWithMessage(*answer, kByNameFailure);
-    }
-    return answer->c_str();
+    return AnswerRequest(instance, parameter, FindSensorByName, kByNameFailure);
 }

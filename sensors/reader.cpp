@@ -8,32 +8,6 @@
 namespace vorkast {
 namespace {
 
-// Stored variant types whose data lie wholly inside the 16 stored bytes. Anything else (a
-// string, an array, an interface, a record, anything by reference) would point into the
-// writer's address space, and is never followed.
-bool IsByValueType(VARTYPE type) {
-    switch (type) {
-        case VT_EMPTY: case VT_NULL:
-        case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_INT:
-        case VT_UI1: case VT_UI2: case VT_UI4: case VT_UI8: case VT_UINT:
-        case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
-        case VT_ERROR: case VT_BOOL: case VT_DECIMAL:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// A DECIMAL whose scale is above 28 or whose sign byte holds more than the sign is no number.
-// The platform's conversions to numbers refuse one (E_INVALIDARG), but its conversion to text
-// does not check and, with a large scale, writes past its own buffer; so it is refused here,
-// with the same status, before it gets there.
-bool IsValidDecimal(const StoredVariant& stored) {
-    DECIMAL d;
-    std::memcpy(&d, stored.bytes, sizeof d);
-    return d.scale <= 28 && (d.sign & ~DECIMAL_NEG) == 0;
-}
-
 // One read of the record's 16 value bytes from the shared view, each word fetched once.
 StoredVariant Snapshot(const SensorRecord* record) {
     const volatile std::uint32_t* words = reinterpret_cast<const volatile std::uint32_t*>(&record->value);
@@ -94,10 +68,10 @@ scoped_variant ReadFromSection(const SensorSection& section, std::size_t index) 
 
     StoredVariant stored;
     if (!ReadStableValue(record, stored)) { return TextValue(kCannotReadMessage); }
-    VARTYPE type;
-    std::memcpy(&type, stored.bytes, sizeof type);
+    const VARTYPE type = StoredType(stored);
     if (!IsByValueType(type)) { return TextValue(kUnsupportedTypeMessage); }
-    if (type == VT_DECIMAL && !IsValidDecimal(stored)) { raise_status(E_INVALIDARG); }
+    // Refused with the status the platform gives such a value elsewhere: it cannot become text.
+    if (type == VT_DECIMAL && !IsWellFormedDecimal(stored)) { raise_status(E_INVALIDARG); }
 
     VARIANT source;
     ::VariantInit(&source);

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace vorkast {
 
@@ -29,6 +30,39 @@ inline constexpr std::size_t kSensorNameUnits = 322;
 struct alignas(8) StoredVariant {
     unsigned char bytes[16];
 };
+
+// The type tag of a stored value.
+inline VARTYPE StoredType(const StoredVariant& stored) {
+    VARTYPE type;
+    std::memcpy(&type, stored.bytes, sizeof type);
+    return type;
+}
+
+// Stored types whose data lie wholly inside the 16 stored bytes. Anything else (a string, an
+// array, an interface, a record, anything by reference, an unknown tag) would point into the
+// writer's address space and must never be followed by a reader.
+constexpr bool IsByValueType(VARTYPE type) {
+    switch (type) {
+        case VT_EMPTY: case VT_NULL:
+        case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_INT:
+        case VT_UI1: case VT_UI2: case VT_UI4: case VT_UI8: case VT_UINT:
+        case VT_R4: case VT_R8: case VT_CY: case VT_DATE:
+        case VT_ERROR: case VT_BOOL: case VT_DECIMAL:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A stored DECIMAL whose scale is above 28 or whose sign byte holds more than the sign is no
+// number. The platform's conversions to numbers refuse one (E_INVALIDARG), but its conversion
+// to text does not check and, with a large scale, writes past its own buffer; so readers must
+// refuse it before converting.
+inline bool IsWellFormedDecimal(const StoredVariant& stored) {
+    DECIMAL d;
+    std::memcpy(&d, stored.bytes, sizeof d);
+    return d.scale <= 28 && (d.sign & ~DECIMAL_NEG) == 0;
+}
 
 // Values written to a record's busy word: 1 while the writer changes the value.
 inline constexpr std::int32_t kRecordBusy = 1;

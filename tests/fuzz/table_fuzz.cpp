@@ -3,6 +3,7 @@
 #include "sensors/table_layout.h"
 #include "sensors/table_writer.h"
 #include "tests/dialog/dialog_driver.h"
+#include "tests/support/messages.h"
 #include "tests/support/plugin_fixture.h"
 
 #include <windows.h>
@@ -25,13 +26,6 @@
 namespace vorkast::test::fuzz {
 namespace {
 
-constexpr char kNotRunning[] = "Vorkast is not running or unsupported version";
-constexpr char kCannotRead[] = "Can not read shared data";
-constexpr char kWrongVersion[] = "Invalid Vorkast version detected";
-constexpr char kInvalidNumber[] = "Invalid sensor number";
-constexpr char kUnsupported[] = "Unsupported sensor value type";
-constexpr char kByNumberFailure[] = "An unexpected error has happened";
-constexpr char kByNameFailure[] = "An unexpected error was returned";
 const char* const kFixedMessages[] = {kNotRunning,  kCannotRead,      kWrongVersion, kInvalidNumber,
                                       kUnsupported, kByNumberFailure, kByNameFailure};
 

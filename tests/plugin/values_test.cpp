@@ -1,6 +1,7 @@
 // ValueBySensor and ValueByName through the plug-in's exports, against real tables.
 #include "sensors/table_writer.h"
 #include "tests/support/child_process.h"
+#include "tests/support/messages.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/process_resources.h"
 #include "tests/support/unmappable_section.h"
@@ -17,14 +18,6 @@
 
 namespace vorkast::test {
 namespace {
-
-constexpr char kNotRunning[] = "Vorkast is not running or unsupported version";
-constexpr char kWrongVersion[] = "Invalid Vorkast version detected";
-constexpr char kInvalidNumber[] = "Invalid sensor number";
-constexpr char kCannotRead[] = "Can not read shared data";
-constexpr char kUnsupported[] = "Unsupported sensor value type";
-constexpr char kByNumberFailure[] = "An unexpected error has happened";
-constexpr char kByNameFailure[] = "An unexpected error was returned";
 
 // One host instance with both value functions.
 class Host {

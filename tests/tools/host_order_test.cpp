@@ -2,6 +2,7 @@
 // program answers the "not running" message, then real values as soon as a publisher starts,
 // and follows a publisher that stops and comes back with another sensor set, all without
 // restarting the host.
+#include "tests/support/messages.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/tools/tool_process.h"
 
@@ -12,9 +13,6 @@
 
 namespace vorkast::test {
 namespace {
-
-constexpr char kNotRunning[] = "Vorkast is not running or unsupported version";
-constexpr char kInvalid[] = "Invalid sensor number";
 
 // The answers of one watch line: the text after the time stamp, split at " | ".
 std::vector<std::string> Answers(const std::string& line) {
@@ -48,7 +46,7 @@ std::string Join(const std::vector<std::string>& answers) {
         for (std::size_t i = 0; i < wanted.size(); ++i) {
             // While a publisher starts its count is still 0: every answer may be the invalid number.
             if (got.size() != wanted.size() ||
-                (got[i] != previous[i] && got[i] != wanted[i] && got[i] != kInvalid)) {
+                (got[i] != previous[i] && got[i] != wanted[i] && got[i] != kInvalidNumber)) {
                 return ::testing::AssertionFailure()
                        << "got \"" << line << "\" while waiting for \"" << Join(wanted) << "\" after \""
                        << Join(previous) << "\"";
@@ -63,7 +61,7 @@ TEST(StartOrder, AHostStartedFirstFollowsEachPublisherWithoutARestart) {
     ASSERT_TRUE(WaitForNoTable(10000));
     ToolProcess watch("vorkast-probe.exe", {"watch", PluginPath(), "ValueBySensor", "1", "ValueByName", "Alpha",
                                             "ValueByName", "Beta", "--interval", "100", "--count", "3000"});
-    const std::vector<std::string> nothing = {kNotRunning, kInvalid, kInvalid};
+    const std::vector<std::string> nothing = {kNotRunning, kInvalidNumber, kInvalidNumber};
     std::string line;
     ASSERT_TRUE(watch.ReadLine(&line, 20000)) << "no refresh from the host: " << watch.Errors();
     EXPECT_EQ(Answers(line), nothing) << line;
@@ -74,16 +72,16 @@ TEST(StartOrder, AHostStartedFirstFollowsEachPublisherWithoutARestart) {
     {
         auto publisher = StartPublisher({first.path()}, &log);
         ASSERT_NE(publisher, nullptr) << log;
-        EXPECT_TRUE(WaitForAnswers(watch, nothing, {"11", "11", kInvalid}));
+        EXPECT_TRUE(WaitForAnswers(watch, nothing, {"11", "11", kInvalidNumber}));
         publisher->CloseStdin();
         DWORD exit_code = 1;
         ASSERT_TRUE(publisher->Wait(15000, &exit_code));
-        EXPECT_TRUE(WaitForAnswers(watch, {"11", "11", kInvalid}, nothing)) << "the host still sees the old table";
+        EXPECT_TRUE(WaitForAnswers(watch, {"11", "11", kInvalidNumber}, nothing)) << "the host still sees the old table";
     }
     {
         auto publisher = StartPublisher({second.path()}, &log);
         ASSERT_NE(publisher, nullptr) << log;
-        EXPECT_TRUE(WaitForAnswers(watch, nothing, {"22", kInvalid, "22"})) << "the host missed the new sensor set";
+        EXPECT_TRUE(WaitForAnswers(watch, nothing, {"22", kInvalidNumber, "22"})) << "the host missed the new sensor set";
     }
     DWORD exit_code = 0;
     EXPECT_FALSE(watch.Wait(0, &exit_code)) << "the host ended on its own with status " << exit_code;

@@ -1,5 +1,7 @@
 #include "tools/common/variant_types.h"
 
+#include "sensors/table_layout.h"
+
 #include <cstdio>
 
 namespace vorkast::tools {
@@ -8,21 +10,21 @@ namespace {
 struct TypeKeyword {
     const char* keyword;
     VARTYPE type;
-    bool by_value;
 };
 
+// Every by-value type, and the types that refer to memory (named for the dump, refused by the
+// sensor file). Which is which is the table layout's rule, IsByValueType.
 constexpr TypeKeyword kTypes[] = {
-    {"empty", VT_EMPTY, true},     {"null", VT_NULL, true},       {"bool", VT_BOOL, true},
-    {"i1", VT_I1, true},           {"i2", VT_I2, true},           {"i4", VT_I4, true},
-    {"i8", VT_I8, true},           {"ui1", VT_UI1, true},         {"ui2", VT_UI2, true},
-    {"ui4", VT_UI4, true},         {"ui8", VT_UI8, true},         {"int", VT_INT, true},
-    {"uint", VT_UINT, true},       {"r4", VT_R4, true},           {"r8", VT_R8, true},
-    {"cy", VT_CY, true},           {"decimal", VT_DECIMAL, true}, {"date", VT_DATE, true},
-    {"error", VT_ERROR, true},
-    // Types that refer to memory: named for the dump, refused by the sensor file.
-    {"bstr", VT_BSTR, false},      {"dispatch", VT_DISPATCH, false},
-    {"unknown", VT_UNKNOWN, false}, {"variant", VT_VARIANT, false},
-    {"record", VT_RECORD, false},  {"lpstr", VT_LPSTR, false},   {"lpwstr", VT_LPWSTR, false},
+    {"empty", VT_EMPTY},     {"null", VT_NULL},       {"bool", VT_BOOL},
+    {"i1", VT_I1},           {"i2", VT_I2},           {"i4", VT_I4},
+    {"i8", VT_I8},           {"ui1", VT_UI1},         {"ui2", VT_UI2},
+    {"ui4", VT_UI4},         {"ui8", VT_UI8},         {"int", VT_INT},
+    {"uint", VT_UINT},       {"r4", VT_R4},           {"r8", VT_R8},
+    {"cy", VT_CY},           {"decimal", VT_DECIMAL}, {"date", VT_DATE},
+    {"error", VT_ERROR},
+    {"bstr", VT_BSTR},       {"dispatch", VT_DISPATCH},
+    {"unknown", VT_UNKNOWN}, {"variant", VT_VARIANT},
+    {"record", VT_RECORD},   {"lpstr", VT_LPSTR},     {"lpwstr", VT_LPWSTR},
 };
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -36,13 +38,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
-
-bool IsByValueType(VARTYPE type) {
-    for (const auto& t : kTypes) {
-        if (t.type == type) { return t.by_value; }
-    }
-    return false;  // flags set, or a tag we do not know: never treat it as data
-}
 
 std::string TypeName(VARTYPE type) {
     std::string prefix;
@@ -62,8 +57,8 @@ bool TypeFromKeyword(std::string_view keyword, VARTYPE* type, bool* by_value) {
     for (const auto& t : kTypes) {
         if (EqualsIgnoringCase(keyword, t.keyword)) {
             *type = t.type;
-            *by_value = t.by_value;
-            return t.by_value;
+            *by_value = IsByValueType(t.type);
+            return *by_value;
         }
     }
     *by_value = false;

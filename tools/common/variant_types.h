@@ -11,12 +11,6 @@
 
 namespace vorkast::tools {
 
-// True for the types whose data lie wholly inside the variant's own 16 bytes (numbers, dates,
-// currency, Boolean values, status codes, empty and null): the only ones that mean the same in
-// a reader's process as in the writer's. Everything else (strings, interfaces, arrays,
-// references, unknown tags) refers to the writer's memory.
-bool IsByValueType(VARTYPE type);
-
 // The keyword of a type ("r8", "bool", "bstr"), with "byref " / "array of " in front where
 // those flags are set, or "vt 0x1234" for a tag without a name.
 std::string TypeName(VARTYPE type);

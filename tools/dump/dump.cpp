@@ -59,7 +59,7 @@ bool WaitWhileBusy(const vorkast::SensorRecord* record) {
 }
 
 std::wstring ValueText(VARTYPE type, const vorkast::StoredVariant& stored) {
-    if (!vorkast::tools::IsByValueType(type)) {
+    if (!vorkast::IsByValueType(type)) {
         return L"(refers to the writer's memory; not read)";
     }
     VARIANT value = vorkast::tools::LoadStoredVariant(stored);
