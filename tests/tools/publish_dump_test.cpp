@@ -74,7 +74,8 @@ TEST_F(PublishAndDump, TheDumpListsEveryRecordAsServed) {
         "Nothing | empty\n"
         "Pointer | raw | 08 00 00 00 00 00 00 00 ef be ad de 00 00 00 00\n"
         "Array | raw | 03 20 00 00 00 00 00 00 ef be ad de 00 00 00 00\n"
-        "Temp \xC2\xB0" "C | r8 | 1.5\n");
+        "Temp \xC2\xB0" "C | r8 | 1.5\n"
+        "Bad Decimal | raw | 0e 00 ff 00 00 00 00 00 01 00 00 00 00 00 00 00\n");
     std::string log;
     const auto publisher = StartPublisher({file.path()}, &log);
     ASSERT_NE(publisher, nullptr) << log;
@@ -82,7 +83,7 @@ TEST_F(PublishAndDump, TheDumpListsEveryRecordAsServed) {
     const ToolResult r = RunTool(kDump, {});
     ASSERT_TRUE(r.finished);
     ASSERT_EQ(r.exit_code, 0u) << r.out << r.err;
-    EXPECT_EQ(Lines(r.out)[0].rfind("VorkastSensors: version 1, count 8; ", 0), 0u) << r.out;
+    EXPECT_EQ(Lines(r.out)[0].rfind("VorkastSensors: version 1, count 9; ", 0), 0u) << r.out;
 
     VARIANT date;
     ::VariantInit(&date);
@@ -103,6 +104,7 @@ TEST_F(PublishAndDump, TheDumpListsEveryRecordAsServed) {
         {"6", "Pointer", "bstr", not_read},
         {"7", "Array", "array of i4", not_read},
         {"8", "Temp \xC2\xB0" "C", "r8", TextOf([] { VARIANT v; ::VariantInit(&v); v.vt = VT_R8; v.dblVal = 1.5; return v; }())},
+        {"9", "Bad Decimal", "decimal", "(no text form: 0x80070057)"},  // scale 255: never converted
     };
     const auto rows = Rows(r.out);
     ASSERT_EQ(rows.size(), expected.size()) << r.out;

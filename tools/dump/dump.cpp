@@ -65,7 +65,11 @@ std::wstring ValueText(VARTYPE type, const vorkast::StoredVariant& stored) {
     VARIANT value = vorkast::tools::LoadStoredVariant(stored);
     VARIANT text;
     ::VariantInit(&text);
-    const HRESULT hr = ::VariantChangeType(&text, &value, 0, VT_BSTR);
+    // A DECIMAL that is no number would make the platform's text conversion write past its
+    // buffer: refused as the platform refuses it elsewhere.
+    const HRESULT hr = type == VT_DECIMAL && !vorkast::IsWellFormedDecimal(stored)
+                           ? E_INVALIDARG
+                           : ::VariantChangeType(&text, &value, 0, VT_BSTR);
     if (FAILED(hr)) {
         char message[64];
         std::snprintf(message, sizeof message, "(no text form: 0x%08lX)", static_cast<unsigned long>(hr));
