@@ -14,10 +14,27 @@ export WINESERVER=/usr/lib/wine/wineserver64
 export DISPLAY=${VORKAST_DISPLAY:-:87}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
-# Xvfb for the dialog tests and screenshots.
-if ! [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ]; then
+# Xvfb for the dialog tests and screenshots. A socket file alone proves nothing: an X server
+# that ended with the machine's last session leaves its socket and lock file in /tmp, and a
+# Wine window on that display fails to be created. The lock file names the server's process;
+# only a live X server there counts.
+vorkast_x_server_alive() {
+  local pid
+  pid=$(tr -dc '0-9' 2>/dev/null < "/tmp/.X$1-lock") || return 1
+  [ -n "$pid" ] && [ -S "/tmp/.X11-unix/X$1" ] && grep -qs '^X' "/proc/$pid/comm"
+}
+vorkast_display_number=${DISPLAY#:}
+vorkast_display_number=${vorkast_display_number%%.*}
+if ! vorkast_x_server_alive "$vorkast_display_number"; then
+  rm -f "/tmp/.X11-unix/X$vorkast_display_number" "/tmp/.X$vorkast_display_number-lock"
+  # A wineserver kept from before belongs to the display that went away: its desktop
+  # process would keep drawing there. Start Wine afresh with the new display.
+  "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
   (setsid Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &)
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break; sleep 0.1; done
+  for _ in $(seq 100); do vorkast_x_server_alive "$vorkast_display_number" && break; sleep 0.1; done
+  if ! vorkast_x_server_alive "$vorkast_display_number"; then
+    echo "wine-env: no X server could be started on display $DISPLAY" >&2
+  fi
 fi
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
