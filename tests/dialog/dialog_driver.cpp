@@ -84,7 +84,10 @@ StandInHostWindow::StandInHostWindow() {
     }();
     window_ = ::CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(atom)), L"Stand-in host", WS_OVERLAPPEDWINDOW, 40, 40, 600, 400,
                                 nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    EXPECT_NE(window_, nullptr) << "CreateWindowEx failed, error " << ::GetLastError();
+    // Under Wine, error 0 here usually means no X server answers on the display Wine was
+    // given: scripts/wine-env.sh starts Xvfb for the tests.
+    EXPECT_NE(window_, nullptr) << "CreateWindowEx failed, error " << ::GetLastError()
+                                << " (is an X server running on DISPLAY?)";
 }
 
 StandInHostWindow::~StandInHostWindow() {
