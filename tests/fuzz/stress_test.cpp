@@ -94,8 +94,8 @@ TEST(ConcurrentWriter, EveryReadIsOneWholeValueThatTheWriterWrote) {
         EXPECT_EQ(WriteNumberOf(text, w % kStressRecords), w) << "write " << w << " reads as \"" << text << "\"";
     }
 
-    ChildProcess writer(ProgramBeside("stress_writer.exe"));
-    const std::string ready = writer.read_line(std::chrono::seconds(30));
+    ChildProcess writer("stress_writer.exe", {});
+    const std::string ready = writer.NextLine(30000);
     ASSERT_EQ(ready, "ready") << "first line of the writer";
 
     const host::PluginInstance instance(Interface(), nullptr);
@@ -125,9 +125,11 @@ TEST(ConcurrentWriter, EveryReadIsOneWholeValueThatTheWriterWrote) {
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    writer.close_stdin();
-    const std::string last = writer.read_line(std::chrono::seconds(30));
-    EXPECT_EQ(writer.wait(std::chrono::seconds(30)), 0u) << "the writer's exit code";
+    writer.CloseStdin();
+    const std::string last = writer.NextLine(30000);
+    DWORD exit_code = 0;
+    ASSERT_TRUE(writer.Wait(30000, &exit_code)) << "the writer did not end in time";
+    EXPECT_EQ(exit_code, 0u) << "the writer's exit code";
     ASSERT_EQ(last.rfind("wrote ", 0), 0u) << "last line of the writer: \"" << last << "\"";
     const unsigned long written = std::strtoul(last.c_str() + 6, nullptr, 10);
 

@@ -258,23 +258,23 @@ TEST(ValueBySensor, NullInstanceAnswersWithAConstant) {
 }
 
 TEST(ValueBySensor, WaitsForABusyRecordOfAnotherProcess) {
-    ChildProcess writer(ProgramBeside("busy_writer.exe"));
-    ASSERT_EQ(writer.read_line(), "ready");
+    ChildProcess writer("busy_writer.exe", {});
+    ASSERT_EQ(writer.NextLine(), "ready");
     Host host;
     EXPECT_EQ(host.by_number("1"), "1") << "a record that is not busy is read at once";
 
     auto read = std::async(std::launch::async, [&host] { return host.by_number("2"); });
     EXPECT_EQ(read.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
         << "the read returned while the record was still busy";
-    writer.write_line("set 77");
+    writer.WriteLine("set 77");
     ASSERT_EQ(read.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(read.get(), "77") << "the value stored when the busy word cleared";
-    EXPECT_EQ(writer.read_line(), "done");
+    EXPECT_EQ(writer.NextLine(), "done");
 }
 
 TEST(ValueBySensor, GivesUpOnARecordThatStaysBusy) {
-    ChildProcess writer(ProgramBeside("busy_writer.exe"));
-    ASSERT_EQ(writer.read_line(), "ready");
+    ChildProcess writer("busy_writer.exe", {});
+    ASSERT_EQ(writer.NextLine(), "ready");
     Host host;
     const auto start = std::chrono::steady_clock::now();
     auto read = std::async(std::launch::async, [&host] { return host.by_number("2"); });

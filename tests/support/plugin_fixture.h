@@ -8,6 +8,10 @@
 
 namespace vorkast::test {
 
+// Full path of a file beside the running test program (the build puts the plug-in, the
+// helper programs and the tools there).
+std::string ProgramBeside(const std::string& file_name);
+
 // Full path of VorkastPlugin.dll beside the running test program.
 std::string PluginPath();
 

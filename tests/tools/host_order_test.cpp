@@ -35,7 +35,7 @@ std::string Join(const std::vector<std::string>& answers) {
 // Reads watch lines until one answers `wanted`. Until then each answer must be the one it had
 // before (`previous`), already the wanted one, or the invalid number of a table being filled: a
 // refresh may straddle the publisher's change, but nothing else may appear.
-::testing::AssertionResult WaitForAnswers(ToolProcess& watch, const std::vector<std::string>& previous,
+::testing::AssertionResult WaitForAnswers(ChildProcess& watch, const std::vector<std::string>& previous,
                                           const std::vector<std::string>& wanted) {
     const ULONGLONG deadline = ::GetTickCount64() + 20000;
     std::string line;
@@ -59,7 +59,7 @@ std::string Join(const std::vector<std::string>& answers) {
 
 TEST(StartOrder, AHostStartedFirstFollowsEachPublisherWithoutARestart) {
     ASSERT_TRUE(WaitForNoTable(10000));
-    ToolProcess watch("vorkast-probe.exe", {"watch", PluginPath(), "ValueBySensor", "1", "ValueByName", "Alpha",
+    ChildProcess watch("vorkast-probe.exe", {"watch", PluginPath(), "ValueBySensor", "1", "ValueByName", "Alpha",
                                             "ValueByName", "Beta", "--interval", "100", "--count", "3000"});
     const std::vector<std::string> nothing = {kNotRunning, kInvalidNumber, kInvalidNumber};
     std::string line;

@@ -16,8 +16,7 @@ namespace {
 constexpr char kProbe[] = "vorkast-probe.exe";
 
 std::string FakePluginPath() {
-    std::string path = PluginPath();
-    return path.substr(0, path.find_last_of("\\/") + 1) + "FakePlugin.dll";
+    return ProgramBeside("FakePlugin.dll");
 }
 
 // "{plugin}" and "{fake}" stand for the product's and the fake plug-in's paths.
@@ -133,7 +132,7 @@ TEST(Probe, GetCallsEachPairInOrderOnOneInstance) {
 }
 
 TEST(Probe, WatchPrintsOneTimedLinePerRefresh) {
-    ToolProcess watch(kProbe, {"watch", FakePluginPath(), "Echo", "a", "Echo", "b", "--interval", "100", "--count", "3"});
+    ChildProcess watch(kProbe, {"watch", FakePluginPath(), "Echo", "a", "Echo", "b", "--interval", "100", "--count", "3"});
     DWORD exit_code = 0;
     ASSERT_TRUE(watch.Wait(30000, &exit_code)) << "watch --count 3 did not end";
     EXPECT_EQ(exit_code, 0u) << watch.Errors();
@@ -214,7 +213,7 @@ TEST(Probe, ConfigureShowsTheDialogOwnedByTheHostWindow) {
     std::string log;
     const auto publisher = StartPublisher({file.path()}, &log);
     ASSERT_NE(publisher, nullptr) << "the publisher did not start: " << log;
-    ToolProcess probe(kProbe, {"configure", PluginPath()});
+    ChildProcess probe(kProbe, {"configure", PluginPath()});
     ASSERT_TRUE(probe.WaitForLine("configure is open", 20000)) << probe.Output() << probe.Errors();
 
     // Close whatever dialog the plug-in shows, the way a user presses OK, and note its owner.
