@@ -23,6 +23,7 @@
 //           first CPU of the process (the reader's) and off the second (the writer's).
 #include "dialog/resource.h"
 #include "sensors/section.h"
+#include "sensors/stable_copy.h"
 #include "sensors/table_layout.h"
 #include "sensors/table_writer.h"
 #include "tools/host/plugin_host.h"
@@ -645,7 +646,7 @@ int RunBusy(const LoadedPlugin& plugin, int runs) {
             // without calling the wineserver, which the reader needs right after the clear.
             for (const auto until = Clock::now() + std::chrono::microseconds(g_hold_us); Clock::now() < until;) {}
             const VARIANT value = MakeR8(r + 0.5);
-            std::memcpy(&record.value, ToStored(value).bytes, sizeof record.value);
+            std::memcpy(&record.value, StoreVariant(value).bytes, sizeof record.value);
             const auto cleared_at = Clock::now();
             busy(kRecordIdle);
             if (!reader.wait(5000, 100)) {

@@ -1,7 +1,7 @@
 #include "dialog/sensors_dialog.h"
 
 #include "dialog/resource.h"
-#include "plugin/module_state.h"
+#include "sensors/reader.h"
 #include "sensors/section.h"
 #include "sensors/table_layout.h"
 
@@ -12,8 +12,6 @@ namespace vorkast {
 namespace {
 
 constexpr char kErrorCaption[] = "Error";
-constexpr char kNoTableMessage[] = "Vorkast is not running or unsupported version";
-constexpr char kNoViewMessage[] = "Can not read shared data";
 constexpr char kNoListMessage[] = "Error filling list";
 
 // Shown during WM_INITDIALOG, so before the dialog becomes visible; owned by the host's window
@@ -23,8 +21,7 @@ constexpr char kNoListMessage[] = "Error filling list";
 // message box with the same owner may enable that window again as it closes, which would leave
 // the host usable (and configure callable again) under the open dialog. So the window is
 // disabled again; the dialog enables it when it ends, as always.
-void ShowError(const char* text) noexcept {
-    const HWND owner = HostWindow();
+void ShowError(HWND owner, const char* text) noexcept {
     const HWND top_level = owner != nullptr ? ::GetAncestor(owner, GA_ROOT) : nullptr;
     const bool disabled_by_dialog = top_level != nullptr && !::IsWindowEnabled(top_level);
     ::MessageBoxA(owner, text, kErrorCaption, MB_OK);
@@ -61,16 +58,16 @@ void BuildEntry(std::size_t index, const SensorRecord& record, WCHAR* entry) noe
 // Estimated characters per entry, for the list box's up-front reservation of string storage.
 constexpr std::size_t kTypicalEntryUnits = 32;
 
-void FillSensorList(HWND dialog) noexcept {
+void FillSensorList(HWND dialog, HWND owner) noexcept {
     const SensorSection section;
     switch (section.state()) {
-        case SensorSection::State::no_section: ShowError(kNoTableMessage); return;
-        case SensorSection::State::no_view: ShowError(kNoViewMessage); return;
+        case SensorSection::State::no_section: ShowError(owner, kNotRunningMessage); return;
+        case SensorSection::State::no_view: ShowError(owner, kCannotReadMessage); return;
         case SensorSection::State::open: break;
     }
     const HWND list = ::GetDlgItem(dialog, IDC_SENSOR_LIST);
     if (list == nullptr) {
-        ShowError(kNoListMessage);
+        ShowError(owner, kNoListMessage);
         return;  // the section is released on the way out, after the message
     }
     if (!section.has_header() || section.count() == 0) { return; }
@@ -78,9 +75,7 @@ void FillSensorList(HWND dialog) noexcept {
     // A sorted list box re-lays out and updates its scroll bar after every insertion; with
     // tens of thousands of sensors that dominates. Reserve room for the records the view can
     // hold and switch drawing off while adding; the entries and their order are unchanged.
-    const std::size_t whole_records =
-        (section.readable_size() - kSensorTableHeaderSize) / kSensorRecordSize;
-    const std::size_t expected = std::min<std::size_t>(section.count(), whole_records);
+    const std::size_t expected = std::min<std::size_t>(section.count(), section.whole_records());
     ::SendMessageW(list, LB_INITSTORAGE, expected, expected * kTypicalEntryUnits * sizeof(WCHAR));
     ::SendMessageW(list, WM_SETREDRAW, FALSE, 0);
 
@@ -98,12 +93,11 @@ void FillSensorList(HWND dialog) noexcept {
     ::InvalidateRect(list, nullptr, TRUE);
 }
 
-}  // namespace
-
-INT_PTR CALLBACK SensorsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) noexcept {
+// The owner comes with WM_INITDIALOG, as the dialog's creation parameter.
+INT_PTR CALLBACK SensorsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
     switch (message) {
         case WM_INITDIALOG:
-            FillSensorList(dialog);
+            FillSensorList(dialog, reinterpret_cast<HWND>(lparam));
             return TRUE;  // also after an error message: let the system set the focus
         case WM_COMMAND:
             // The OK button and Enter send IDOK; Escape and the close box send IDCANCEL. The
@@ -113,6 +107,13 @@ INT_PTR CALLBACK SensorsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
         default:
             return FALSE;
     }
+}
+
+}  // namespace
+
+void ShowSensorsDialog(HINSTANCE module, HWND owner) noexcept {
+    ::DialogBoxParamA(module, MAKEINTRESOURCEA(IDD_SENSORS), owner, SensorsDialogProc,
+                      reinterpret_cast<LPARAM>(owner));
 }
 
 }  // namespace vorkast

@@ -6,9 +6,10 @@
 
 namespace vorkast {
 
-// Dialog procedure of template IDD_SENSORS. WM_INITDIALOG fills the list (a missing table or
-// view is reported in a message box owned by the host window, and the list stays empty) and
-// returns TRUE; IDOK or IDCANCEL ends the dialog with 1. Never throws.
-INT_PTR CALLBACK SensorsDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
+// Runs the modal dialog of template IDD_SENSORS from `module`'s resources, owned by `owner`
+// (the host's window, or null), and returns once it has ended. While it opens it fills the
+// list; a missing table or view is reported in a message box owned by `owner`, and the list
+// stays empty. Never throws.
+void ShowSensorsDialog(HINSTANCE module, HWND owner) noexcept;
 
 }  // namespace vorkast

@@ -1,55 +1,12 @@
 #include "sensors/reader.h"
 
 #include "sensors/section.h"
+#include "sensors/stable_copy.h"
 
-#include <atomic>
 #include <cstring>
 
 namespace vorkast {
 namespace {
-
-// One read of the record's 16 value bytes from the shared view, each word fetched once.
-StoredVariant Snapshot(const SensorRecord* record) {
-    const volatile std::uint32_t* words = reinterpret_cast<const volatile std::uint32_t*>(&record->value);
-    std::uint32_t copy[4];
-    for (int i = 0; i < 4; ++i) { copy[i] = words[i]; }
-    StoredVariant stored;
-    std::memcpy(stored.bytes, copy, sizeof stored.bytes);
-    return stored;
-}
-
-class Deadline {
-public:
-    explicit Deadline(std::chrono::milliseconds bound)
-        : end_(std::chrono::steady_clock::now() + bound) {}
-    bool passed() const { return std::chrono::steady_clock::now() >= end_; }
-
-private:
-    std::chrono::steady_clock::time_point end_;
-};
-
-// Spins while the busy word is set: a fresh load on every pass, the clock looked at only now
-// and then so that the loop reacts at once when the writer clears the word. False when the
-// word is still set at the deadline.
-bool WaitWhileBusy(const SensorRecord* record, const Deadline& deadline) {
-    for (unsigned spins = 1;; ++spins) {
-        if (LoadBusyWord(record) != kRecordBusy) { return true; }
-        if ((spins & 0x3FF) == 0 && deadline.passed()) { return false; }
-    }
-}
-
-// A consistent copy of the record's value: taken while the busy word is clear, and taken again
-// when the writer set the word during the copy. False when the writer stays busy too long.
-bool ReadStableValue(const SensorRecord* record, StoredVariant& out) {
-    const Deadline deadline(kBusyWaitBound);
-    for (;;) {
-        if (!WaitWhileBusy(record, deadline)) { return false; }
-        std::atomic_thread_fence(std::memory_order_acquire);
-        out = Snapshot(record);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (LoadBusyWord(record) != kRecordBusy) { return true; }
-    }
-}
 
 scoped_variant TextValue(const char* message) {
     scoped_variant v;
@@ -67,15 +24,16 @@ scoped_variant ReadFromSection(const SensorSection& section, std::size_t index) 
     if (record == nullptr) { return TextValue(kInvalidNumberMessage); }
 
     StoredVariant stored;
-    if (!ReadStableValue(record, stored)) { return TextValue(kCannotReadMessage); }
-    const VARTYPE type = StoredType(stored);
-    if (!IsByValueType(type)) { return TextValue(kUnsupportedTypeMessage); }
-    // Refused with the status the platform gives such a value elsewhere: it cannot become text.
-    if (type == VT_DECIMAL && !IsWellFormedDecimal(stored)) { raise_status(E_INVALIDARG); }
-
-    VARIANT source;
-    ::VariantInit(&source);
-    std::memcpy(&source, stored.bytes, sizeof stored.bytes);
+    if (!CopyWholeValue(SharedRecordWords(record), Deadline(kBusyWaitBound), stored)) {
+        return TextValue(kCannotReadMessage);
+    }
+    switch (ClassifyStoredValue(stored)) {
+        case StoredValueKind::refers_to_memory: return TextValue(kUnsupportedTypeMessage);
+        // Refused with the status the platform gives such a value elsewhere: it cannot become text.
+        case StoredValueKind::malformed_decimal: raise_status(E_INVALIDARG);
+        case StoredValueKind::convertible: break;
+    }
+    const VARIANT source = LoadStoredVariant(stored);
     scoped_variant value;
     copy_variant(value.get(), &source);
     return value;

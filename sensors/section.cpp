@@ -31,6 +31,13 @@ SensorSection::SensorSection()
     state_ = State::open;
 }
 
+SensorSection::~SensorSection() {
+    // A view keeps its section alive on its own, but the table's readers promise the order
+    // view first, then handle, on every path.
+    view_.reset();
+    handle_.reset();
+}
+
 std::uint32_t SensorSection::version() const {
     return reinterpret_cast<const volatile SensorTableHeader*>(base())->version;
 }
@@ -40,9 +47,7 @@ std::uint16_t SensorSection::count() const {
 }
 
 const SensorRecord* SensorSection::record(std::size_t index) const {
-    if (!is_open() || readable_ < kSensorTableHeaderSize) { return nullptr; }
-    const std::size_t whole_records = (readable_ - kSensorTableHeaderSize) / kSensorRecordSize;
-    if (index >= whole_records) { return nullptr; }
+    if (!is_open() || index >= whole_records()) { return nullptr; }
     return reinterpret_cast<const SensorRecord*>(base() + SensorRecordOffset(index));
 }
 

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 #include <oaidl.h>
+#include <oleauto.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -16,7 +17,6 @@ namespace vorkast {
 
 // Name of the section, in the reader's own (local) object namespace.
 inline constexpr char kSensorTableName[] = "VorkastSensors";
-inline constexpr wchar_t kSensorTableNameW[] = L"VorkastSensors";
 
 // The only layout version that the readers accept.
 inline constexpr std::uint32_t kSensorTableVersion = 1;
@@ -64,6 +64,37 @@ inline bool IsWellFormedDecimal(const StoredVariant& stored) {
     return d.scale <= 28 && (d.sign & ~DECIMAL_NEG) == 0;
 }
 
+// What a reader may do with a stored value. Only a by-value type is turned into a VARIANT and
+// converted; a well-formed DECIMAL is a by-value type too, a malformed one is no number.
+enum class StoredValueKind {
+    convertible,        // copy it into a VARIANT and convert it
+    refers_to_memory,   // its data would lie in the writer's address space: never followed
+    malformed_decimal,  // refused with E_INVALIDARG, as the platform refuses it elsewhere
+};
+
+inline StoredValueKind ClassifyStoredValue(const StoredVariant& stored) {
+    const VARTYPE type = StoredType(stored);
+    if (!IsByValueType(type)) { return StoredValueKind::refers_to_memory; }
+    if (type == VT_DECIMAL && !IsWellFormedDecimal(stored)) { return StoredValueKind::malformed_decimal; }
+    return StoredValueKind::convertible;
+}
+
+// The stored bytes of a by-value variant: its first 16 bytes.
+inline StoredVariant StoreVariant(const VARIANT& value) {
+    StoredVariant stored{};
+    std::memcpy(stored.bytes, &value, sizeof stored.bytes);
+    return stored;
+}
+
+// A native VARIANT holding the stored bytes (the rest of a 64-bit VARIANT empty). Only for a
+// value that ClassifyStoredValue calls convertible may the result be given to the platform.
+inline VARIANT LoadStoredVariant(const StoredVariant& stored) {
+    VARIANT value;
+    ::VariantInit(&value);
+    std::memcpy(&value, stored.bytes, sizeof stored.bytes);
+    return value;
+}
+
 // Values written to a record's busy word: 1 while the writer changes the value.
 inline constexpr std::int32_t kRecordBusy = 1;
 inline constexpr std::int32_t kRecordIdle = 0;
@@ -99,6 +130,12 @@ inline constexpr std::size_t kSensorRecordSize = sizeof(SensorRecord);
 // Byte offset of record `index` (0-based) from the start of the section.
 constexpr std::size_t SensorRecordOffset(std::size_t index) {
     return kSensorTableHeaderSize + kSensorRecordSize * index;
+}
+
+// Records that lie wholly inside the first `section_bytes` bytes of a section: what a reader
+// may read, whatever the header's count claims.
+constexpr std::size_t WholeRecords(std::size_t section_bytes) {
+    return section_bytes < kSensorTableHeaderSize ? 0 : (section_bytes - kSensorTableHeaderSize) / kSensorRecordSize;
 }
 
 // Least section size that holds `count` records.

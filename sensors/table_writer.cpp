@@ -35,7 +35,7 @@ SensorTableWriter::SensorTableWriter(std::size_t capacity, std::size_t section_b
 }
 
 std::size_t SensorTableWriter::capacity() const {
-    return size_ < kSensorTableHeaderSize ? 0 : (size_ - kSensorTableHeaderSize) / kSensorRecordSize;
+    return WholeRecords(size_);
 }
 
 SensorRecord& SensorTableWriter::record(std::size_t index) {
@@ -58,7 +58,7 @@ void SensorTableWriter::set_name_units(std::size_t index, const WCHAR* units, st
 }
 
 void SensorTableWriter::set_value(std::size_t index, const VARIANT& value) {
-    set_stored_value(index, ToStored(value));
+    set_stored_value(index, StoreVariant(value));
 }
 
 void SensorTableWriter::set_stored_value(std::size_t index, const StoredVariant& value) {
@@ -79,12 +79,6 @@ void SensorTableWriter::publish(const Sensor* sensors, std::size_t n) {
         set_value(i, sensors[i].value);
     }
     set_count(static_cast<std::uint16_t>(n));
-}
-
-StoredVariant ToStored(const VARIANT& value) {
-    StoredVariant stored{};
-    std::memcpy(stored.bytes, &value, sizeof stored.bytes);
-    return stored;
 }
 
 VARIANT MakeI4(LONG v) {

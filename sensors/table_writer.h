@@ -3,8 +3,8 @@
 // benchmark and the table publisher tool; never linked into the plug-in.
 #pragma once
 
-#include "sensors/section.h"
 #include "sensors/table_layout.h"
+#include "sensors/unique_resource.h"
 
 #include <windows.h>
 #include <oaidl.h>
@@ -65,9 +65,6 @@ private:
     unique_view view_;
     std::size_t size_ = 0;
 };
-
-// Stored bytes of a by-value variant.
-StoredVariant ToStored(const VARIANT& value);
 
 // Variant helpers for tests and tools.
 VARIANT MakeI4(LONG v);

@@ -11,8 +11,6 @@ namespace vorkast {
 class scoped_variant {
 public:
     scoped_variant() noexcept { ::VariantInit(&value_); }
-    // Takes ownership of `value` (whatever it holds is cleared by this object).
-    explicit scoped_variant(const VARIANT& value) noexcept : value_(value) {}
     ~scoped_variant() { ::VariantClear(&value_); }
 
     scoped_variant(scoped_variant&& other) noexcept : value_(other.value_) {
@@ -35,13 +33,6 @@ public:
 
     // clear_variant: empties the variant, raising a failed status.
     void clear() { clear_variant(&value_); }
-
-    // Gives the variant to the caller, who then owns it; this object is left empty.
-    VARIANT release() noexcept {
-        VARIANT v = value_;
-        ::VariantInit(&value_);
-        return v;
-    }
 
 private:
     VARIANT value_;

@@ -38,7 +38,7 @@ StoredVariant ValueOf(std::size_t i) {
         case 8: v.vt = VT_DECIMAL; v.decVal.scale = 200; v.vt = VT_DECIMAL; break;  // malformed
         default: v.vt = VT_I8; v.llVal = -static_cast<LONGLONG>(i); break;
     }
-    return ToStored(v);
+    return StoreVariant(v);
 }
 
 std::unique_ptr<SensorTableWriter> Publish() {

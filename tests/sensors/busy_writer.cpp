@@ -20,7 +20,7 @@ int main() {
         char line[64];
         while (std::fgets(line, sizeof line, stdin) != nullptr) {
             if (std::strncmp(line, "set ", 4) == 0) {
-                std::memcpy(&table.record(1).value, vorkast::ToStored(vorkast::MakeI4(std::atoi(line + 4))).bytes,
+                std::memcpy(&table.record(1).value, vorkast::StoreVariant(vorkast::MakeI4(std::atoi(line + 4))).bytes,
                             sizeof(vorkast::StoredVariant));
                 table.set_busy(1, vorkast::kRecordIdle);
                 std::printf("done\n");

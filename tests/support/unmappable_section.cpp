@@ -45,11 +45,10 @@ bool UnmappableSection::TryFileBacked(const wchar_t* folder, unsigned long long 
     const std::wstring path = std::wstring(folder) + L"\\vorkast-unmappable-" +
                               std::to_wstring(::GetCurrentProcessId()) + L".bin";
     const std::string what = SizeText(size) + " section of a sparse file in " + Narrow(folder);
-    unique_handle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                                     nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-        file.release();
+    unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
+                                    nullptr));
+    if (!file) {
         description_ += (description_.empty() ? "" : "; ") + what + ": cannot create the file";
         return false;
     }

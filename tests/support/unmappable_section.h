@@ -38,7 +38,7 @@ private:
     bool TryFileBacked(const wchar_t* folder, unsigned long long size);
     bool KeepIfUnmappable(unique_handle section, DWORD create_error, const std::string& what);
 
-    unique_handle file_;
+    unique_hfile file_;
     unique_handle section_;
     std::string description_;
 };

@@ -29,7 +29,7 @@ std::string AllMessages(const SensorFile& f) {
 // A stored value as text, independent of the user's locale: error codes in hex, "null" for
 // null, everything else through the invariant locale with Boolean words.
 std::string Describe(const StoredVariant& stored) {
-    VARIANT v = tools::LoadStoredVariant(stored);
+    VARIANT v = LoadStoredVariant(stored);
     if (v.vt == VT_ERROR) {
         char text[32];
         std::snprintf(text, sizeof text, "error 0x%08lX", static_cast<unsigned long>(v.scode));
@@ -220,7 +220,7 @@ TEST(SensorFile, TheBuiltInSetIsValidAndCoversEveryKind) {
 }
 
 double AsDouble(const StoredVariant& stored) {
-    VARIANT v = tools::LoadStoredVariant(stored);
+    VARIANT v = LoadStoredVariant(stored);
     VARIANT d;
     ::VariantInit(&d);
     EXPECT_EQ(::VariantChangeType(&d, &v, 0, VT_R8), S_OK);
@@ -261,15 +261,15 @@ TEST(SensorFile, GeneratorsFollowTheirShapeAndStayInRange) {
     }
 
     const SensorDefinition toggle = Only("T | bool | toggle 2");
-    EXPECT_EQ(tools::LoadStoredVariant(tools::SensorValueAt(toggle, 1, random)).boolVal, VARIANT_FALSE);
-    EXPECT_EQ(tools::LoadStoredVariant(tools::SensorValueAt(toggle, 3, random)).boolVal, VARIANT_TRUE);
+    EXPECT_EQ(LoadStoredVariant(tools::SensorValueAt(toggle, 1, random)).boolVal, VARIANT_FALSE);
+    EXPECT_EQ(LoadStoredVariant(tools::SensorValueAt(toggle, 3, random)).boolVal, VARIANT_TRUE);
 
     const SensorDefinition now = Only("N | date | now");
     SYSTEMTIME local{};
     ::GetLocalTime(&local);
     double expected = 0;
     ::SystemTimeToVariantTime(&local, &expected);
-    const VARIANT got = tools::LoadStoredVariant(tools::SensorValueAt(now, 0, random));
+    const VARIANT got = LoadStoredVariant(tools::SensorValueAt(now, 0, random));
     EXPECT_EQ(got.vt, VT_DATE);
     EXPECT_NEAR(got.date, expected, 5.0 / 86400) << "within 5 seconds of the local time";
 }

@@ -3,6 +3,7 @@
 // each name and value out of the view before looking at them, stays inside the view and inside
 // each name's field, and never follows a variant that refers to the writer's memory.
 #include "sensors/section.h"
+#include "sensors/stable_copy.h"
 #include "tools/common/console.h"
 #include "tools/common/variant_types.h"
 #include "tools/publish/sensor_file.h"
@@ -10,6 +11,7 @@
 #include <oleauto.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -49,25 +51,20 @@ std::wstring RecordName(const vorkast::SensorRecord& record, bool* terminated) {
     return name;
 }
 
-// Waits a little for a record the writer is changing; false if it stays busy.
-bool WaitWhileBusy(const vorkast::SensorRecord* record) {
-    for (int i = 0; i < 200; ++i) {
-        if (vorkast::LoadBusyWord(record) != vorkast::kRecordBusy) { return true; }
-        ::Sleep(i < 10 ? 0 : 1);
-    }
-    return vorkast::LoadBusyWord(record) != vorkast::kRecordBusy;
-}
+// How long the dump waits for a record that the writer is changing.
+constexpr std::chrono::milliseconds kBusyPatience{200};
 
-std::wstring ValueText(VARTYPE type, const vorkast::StoredVariant& stored) {
-    if (!vorkast::IsByValueType(type)) {
+std::wstring ValueText(const vorkast::StoredVariant& stored) {
+    const vorkast::StoredValueKind kind = vorkast::ClassifyStoredValue(stored);
+    if (kind == vorkast::StoredValueKind::refers_to_memory) {
         return L"(refers to the writer's memory; not read)";
     }
-    VARIANT value = vorkast::tools::LoadStoredVariant(stored);
+    VARIANT value = vorkast::LoadStoredVariant(stored);
     VARIANT text;
     ::VariantInit(&text);
     // A DECIMAL that is no number would make the platform's text conversion write past its
     // buffer: refused as the platform refuses it elsewhere.
-    const HRESULT hr = type == VT_DECIMAL && !vorkast::IsWellFormedDecimal(stored)
+    const HRESULT hr = kind == vorkast::StoredValueKind::malformed_decimal
                            ? E_INVALIDARG
                            : ::VariantChangeType(&text, &value, 0, VT_BSTR);
     if (FAILED(hr)) {
@@ -104,7 +101,7 @@ int Dump() {
     }
     const std::uint32_t version = section.version();
     const std::uint16_t count = section.count();
-    const std::size_t whole = (readable - vorkast::kSensorTableHeaderSize) / vorkast::kSensorRecordSize;
+    const std::size_t whole = section.whole_records();
     std::printf("VorkastSensors: version %lu, count %u; %zu bytes readable (%zu whole record%s)\n",
                 static_cast<unsigned long>(version), static_cast<unsigned>(count), readable, whole,
                 whole == 1 ? "" : "s");
@@ -128,12 +125,12 @@ int Dump() {
         bool terminated = true;
         row.name = RecordName(*record, &terminated);
         if (!terminated) { row.name += L" (no terminator in its field)"; }
-        const bool idle = WaitWhileBusy(record);
         vorkast::StoredVariant stored;
-        std::memcpy(&stored, &record->value, sizeof stored);
-        const VARTYPE type = static_cast<VARTYPE>(stored.bytes[0] | (stored.bytes[1] << 8));
-        row.type = Widen(vorkast::tools::TypeName(type));
-        row.value = idle ? ValueText(type, stored) : L"(busy: the writer is changing it)";
+        const bool copied =
+            vorkast::CopyWholeValue(vorkast::SharedRecordWords(record), vorkast::Deadline(kBusyPatience), stored);
+        if (!copied) { std::memcpy(&stored, &record->value, sizeof stored); }  // for its type tag only
+        row.type = Widen(vorkast::tools::TypeName(vorkast::StoredType(stored)));
+        row.value = copied ? ValueText(stored) : L"(busy: the writer is changing it)";
         rows.push_back(std::move(row));
     }
     if (count > 127 || i > 127) {

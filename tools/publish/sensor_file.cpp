@@ -606,18 +606,6 @@ std::string FormatMessage(const SensorFileMessage& message) {
     return "line " + std::to_string(message.line) + ": " + message.text;
 }
 
-StoredVariant StoreVariant(const VARIANT& value) {
-    StoredVariant stored{};
-    std::memcpy(stored.bytes, &value, sizeof stored.bytes);
-    return stored;
-}
-
-VARIANT LoadStoredVariant(const StoredVariant& stored) {
-    VARIANT v = Empty(VT_EMPTY);
-    std::memcpy(&v, stored.bytes, sizeof stored.bytes);
-    return v;
-}
-
 StoredVariant SensorValueAt(const SensorDefinition& sensor, double seconds, std::mt19937& random) {
     switch (sensor.generator) {
         case Generator::fixed: return sensor.fixed;

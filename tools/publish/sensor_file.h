@@ -78,10 +78,4 @@ extern const char kDefaultSensorFile[];
 // generated real numbers are rounded to 3 decimal places.
 StoredVariant SensorValueAt(const SensorDefinition& sensor, double seconds, std::mt19937& random);
 
-// A by-value variant into its stored form (its first 16 bytes).
-StoredVariant StoreVariant(const VARIANT& value);
-// The stored form back into a native variant, for conversion in this process. Only for
-// by-value types: the result is never passed to VariantClear for any other.
-VARIANT LoadStoredVariant(const StoredVariant& stored);
-
 }  // namespace vorkast::tools
