@@ -3,6 +3,7 @@
 #include "tests/dialog/dialog_driver.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/process_resources.h"
+#include "tests/support/release_log.h"
 #include "tests/support/unmappable_section.h"
 
 #include "sensors/table_writer.h"
@@ -266,7 +267,7 @@ TEST_F(SensorsDialog, UnmappableTableReportsCannotReadThenShowsAnEmptyList) {
     ExpectErrorBoxThenEmptyDialog(L"Can not read shared data");
 }
 
-TEST_F(SensorsDialog, LeavesNoHandleOrViewOfTheTableBehind) {
+TEST_F(SensorsDialog, ReleasesViewThenHandleAndLeavesNothingBehind) {
     for (const bool unmappable_table : {false, true}) {
         SCOPED_TRACE(unmappable_table ? "unmappable table" : "listed table");
         std::unique_ptr<SensorTableWriter> listed;
@@ -296,7 +297,14 @@ TEST_F(SensorsDialog, LeavesNoHandleOrViewOfTheTableBehind) {
         show_and_close();
         const std::size_t handles = OpenHandleCount();
         const std::size_t views = MappedViewCount();
-        show_and_close();
+        {
+            ReleaseLog log(Plugin().module());
+            ASSERT_TRUE(log.active()) << "the plug-in's imports of the four section functions were not found";
+            show_and_close();
+            EXPECT_EQ(log.text(), unmappable_table ? "open H1, map H1 none, close H1"
+                                                   : "open H1, map H1 V1, unmap V1, close H1")
+                << "the dialog's section calls, in order";
+        }
         EXPECT_EQ(OpenHandleCount(), handles) << "open handles after configure";
         EXPECT_EQ(MappedViewCount(), views) << "mapped views after configure";
     }

@@ -3,6 +3,7 @@
 // and the platform's own text conversions for computing expectations.
 #pragma once
 
+#include "tests/support/import_patch.h"
 #include "tests/support/process_resources.h"
 #include "variant/variant.h"
 
@@ -41,24 +42,6 @@ HRESULT RaisedStatus(Call&& call) {
     }
     return kNothingRaised;
 }
-
-// For its lifetime, points this program's import-table entries for `function` of `module`
-// at `replacement`. Calls from the statically linked variant layer go through them; calls
-// inside system libraries do not.
-class ImportPatch {
-public:
-    ImportPatch(const char* module, const char* function, const void* replacement);
-    ~ImportPatch();
-    ImportPatch(const ImportPatch&) = delete;
-    ImportPatch& operator=(const ImportPatch&) = delete;
-
-    bool active() const { return !slots_.empty(); }
-    const void* original() const { return original_; }
-
-private:
-    std::vector<void**> slots_;
-    const void* original_ = nullptr;
-};
 
 // Which code-page conversion a FailingConversion stands in for.
 enum class Conversion { kToWide, kToNarrow };
