@@ -125,10 +125,35 @@ TEST(Exports, GetInfoTexts) {
 }
 
 TEST(Exports, TextsAreConstantsThatOutliveTheCall) {
-    // The host keeps the pointers; asking again must give the same storage.
-    EXPECT_EQ(Interface().init(), Interface().init());
-    EXPECT_EQ(Interface().getinfo(0), Interface().getinfo(0));
-    EXPECT_EQ(Interface().getparam("valuebyname"), Interface().getparam("ValueByName"));
+    // The host keeps the pointers it was given: the texts behind them must still read the same
+    // after every other kind of call, and asking again must give the same storage.
+    const struct {
+        const char* what;
+        const char* text;
+        const char* expected;
+    } kept[] = {
+        {"init()", Interface().init(), "ValueBySensor|ValueByName"},
+        {"getinfo(0)", Interface().getinfo(0), "Vorkast Plugin - For Deskovia Version 2 Interface % Vorkast Build 512"},
+        {"getinfo(2)", Interface().getinfo(2), "1.0a"},
+        {"getinfo(9)", Interface().getinfo(9), ""},
+        {"getparam(ValueBySensor)", Interface().getparam("ValueBySensor"), "sensor number|"},
+        {"getparam(ValueByName)", Interface().getparam("valuebyname"), "sensor name|"},
+        {"getparam(other)", Interface().getparam("other"), "|"},
+    };
+    {
+        const host::PluginInstance instance(Interface(), nullptr);
+        instance.call(Interface().value_function("ValueBySensor"), "1");
+        instance.call(Interface().value_function("ValueByName"), "a name");
+        Interface().getparam("x");
+        Interface().getinfo(1);
+        Interface().init();
+    }
+    for (const auto& k : kept) {
+        EXPECT_STREQ(k.text, k.expected) << k.what << " after other calls";
+    }
+    EXPECT_EQ(Interface().init(), kept[0].text) << "init()";
+    EXPECT_EQ(Interface().getinfo(0), kept[1].text) << "getinfo(0)";
+    EXPECT_EQ(Interface().getparam("VALUEBYSENSOR"), kept[4].text) << "getparam(VALUEBYSENSOR)";
 }
 
 TEST(Instances, EachStartupMakesADistinctInstanceThatShutsDownCleanly) {
