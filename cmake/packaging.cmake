@@ -39,7 +39,10 @@ Tools (folder tools, Windows console programs; see tools.md)\r
   vorkast-dump.exe     prints the live sensor table\r
 ")
 
-install(FILES $<TARGET_FILE:VorkastPlugin> DESTINATION .)
+# Installed as targets (the DLL as its runtime file only, no import library), so that the
+# package's copies are stripped (CPACK_STRIP_FILES below; "cmake --install --strip" likewise).
+# The files in the build tree keep their symbols for debugging.
+install(TARGETS VorkastPlugin RUNTIME DESTINATION .)
 install(FILES ${VORKAST_INSTALL_NOTE} DESTINATION .)
 install(TARGETS vorkast-probe vorkast-publish vorkast-dump RUNTIME DESTINATION tools)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/tools.md DESTINATION tools)
@@ -51,4 +54,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Vorkast sensor values for Deskovia")
 set(CPACK_PACKAGE_VERSION ${VORKAST_PACKAGE_VERSION})
 set(CPACK_PACKAGE_FILE_NAME "VorkastPlugin-${VORKAST_PACKAGE_VERSION}-win32")
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+# What a user downloads carries no symbols or debug sections; stripping leaves the export
+# table alone (tests/static/check_product_dll.sh reads exports from it, not from symbols).
+set(CPACK_STRIP_FILES ON)
+if(NOT CMAKE_STRIP AND NOT MSVC)
+  message(WARNING "No strip program found (CMAKE_STRIP): the package would carry unstripped files")
+endif()
 include(CPack)

@@ -1,11 +1,13 @@
-// Dialog template 101 as the plug-in's resources hold it, read back field by field from the
-// loaded module: the extended template header, the font, and both controls in tab order.
-#include "tests/support/plugin_fixture.h"
+// Dialog template 101 as the plug-in's resources hold it, read back field by field from each
+// plug-in file (this build's and the shipped 32-bit one): the extended template header, the
+// font, and both controls in tab order.
+#include "tests/support/plugin_files.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,9 +87,26 @@ BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR
     return TRUE;
 }
 
-TEST(DialogTemplate, ExistsOnlyInCroatian) {
+// Each test reads one plug-in file's resources, mapped as an image.
+class DialogTemplate : public ::testing::TestWithParam<PluginFile> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(FileExists(GetParam()));
+        image_ = std::make_unique<ResourceImage>(GetParam().path());
+        ASSERT_NE(image_->module(), nullptr) << image_->error();
+    }
+    HMODULE module() const { return image_->module(); }
+
+private:
+    std::unique_ptr<ResourceImage> image_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, DialogTemplate, ::testing::ValuesIn(PluginFiles()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_P(DialogTemplate, ExistsOnlyInCroatian) {
     std::vector<WORD> languages;
-    ::EnumResourceLanguagesW(Plugin().module(), MAKEINTRESOURCEW(5) /* RT_DIALOG */, MAKEINTRESOURCEW(101),
+    ::EnumResourceLanguagesW(module(), MAKEINTRESOURCEW(5) /* RT_DIALOG */, MAKEINTRESOURCEW(101),
                              CollectLanguage, reinterpret_cast<LONG_PTR>(&languages));
     EXPECT_EQ(languages, std::vector<WORD>{kCroatian}) << "languages of dialog 101";
 }
@@ -100,8 +119,8 @@ struct ExpectedControl {
     short x, y, cx, cy;
 };
 
-TEST(DialogTemplate, MatchesTheSensorsDialogFieldByField) {
-    const HMODULE module = Plugin().module();
+TEST_P(DialogTemplate, MatchesTheSensorsDialogFieldByField) {
+    const HMODULE module = this->module();
     const HRSRC found = ::FindResourceExW(module, MAKEINTRESOURCEW(5) /* RT_DIALOG */, MAKEINTRESOURCEW(101), kCroatian);
     ASSERT_NE(found, nullptr) << "FindResourceEx(RT_DIALOG, 101, 1050) failed, error " << ::GetLastError();
     const HGLOBAL loaded = ::LoadResource(module, found);

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Checks the shipped 32-bit plug-in file without running it: PE32 i386 DLL, every entry point
-# exported under its plain and its stdcall decorated name (both at one address), each decorated
-# function returning with "ret $N" for its N argument bytes (the callee cleans the stack), and
-# imports from Windows system libraries only.
+# exported under its plain and its stdcall decorated name, both names at one address, the code
+# at each decorated export returning with "ret $N" for its N argument bytes (the callee cleans
+# the stack), and imports from Windows system libraries only.
+# Everything is read from the PE headers and the export tables, not from symbols, so a stripped
+# file is checked the same way.
 set -euo pipefail
 dll=${1:?usage: check_product_dll.sh VorkastPlugin.dll}
 objdump=i686-w64-mingw32-objdump
@@ -12,20 +14,49 @@ problem() { echo "FAIL: $*"; fail=1; }
 headers=$($objdump -f "$dll")
 grep -q "file format pei-i386" <<<"$headers" || problem "not a PE32 i386 file: $headers"
 
+pe=$($objdump -p "$dll")
+image_base=$(awk '$1 == "ImageBase" {print $2; exit}' <<<"$pe")
+# "name rva" per exported name: the name table gives each name's index into the export address
+# table (objdump prints it in brackets, without the ordinal base), that table the code's RVA.
+named_exports=$(awk '
+    /^Export Address Table -- / {section = "addresses"; next}
+    /^\[Ordinal\/Name Pointer\] Table/ {section = "names"; next}
+    /^[[:space:]]*$/ {section = ""}
+    section != "" && match($0, /^\t\[ *[0-9]+\]/) {
+        index_ = substr($0, RSTART + 2, RLENGTH - 3) + 0
+        if (section == "addresses" && $NF == "RVA" && $(NF - 1) == "Export") rva[index_] = $(NF - 2)
+        if (section == "names") print $NF, ((index_ in rva) ? rva[index_] : "none")
+    }' <<<"$pe")
+exports=$(awk '{print $1}' <<<"$named_exports")
+rva_of() { awk -v name="$1" '$1 == name {print $2; exit}' <<<"$named_exports"; }
+
 disassembly=$($objdump -d --no-show-raw-insn "$dll")
-exports=$($objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[/ {print $3}')
 
 for decorated in $(grep -E '^_[A-Za-z]+@[0-9]+$' <<<"$exports"); do
   plain=${decorated#_}; plain=${plain%@*}; bytes=${decorated##*@}
-  grep -qx "$plain" <<<"$exports" || problem "$decorated is exported but $plain is not"
-  # The function body: disassemble up to its first ret and check the immediate.
-  body=$(awk -v sym="<$decorated>:" '
-      index($0, sym) {on=1; next} on && /ret/ {print; exit}' <<<"$disassembly")
-  if [ "$bytes" = 0 ]; then
+  decorated_rva=$(rva_of "$decorated")
+  if ! grep -qx "$plain" <<<"$exports"; then
+    problem "$decorated is exported but $plain is not"
+  else
+    plain_rva=$(rva_of "$plain")
+    [ "$plain_rva" = "$decorated_rva" ] ||
+      problem "$plain and $decorated should share one address: $plain at RVA $plain_rva, $decorated at RVA $decorated_rva"
+  fi
+  if [ "$decorated_rva" = none ]; then
+    problem "$decorated has no code address in the export address table"
+    continue
+  fi
+  # The code at the export's address, up to its first ret.
+  address=$(printf '%x' $((0x$image_base + 0x$decorated_rva)))
+  body=$(awk -v at="$address:" '
+      $1 == at {on = 1} on && /\t(rep[a-z]* |bnd )?ret/ {print; exit}' <<<"$disassembly")
+  if [ -z "$body" ]; then
+    problem "$decorated: no ret found in the code at its address 0x$address"
+  elif [ "$bytes" = 0 ]; then
     grep -qE 'ret[[:space:]]*$' <<<"$body" || problem "$decorated should end with a plain ret: $body"
   else
     want=$(printf '0x%x' "$bytes")
-    grep -qE "ret[[:space:]]+\\\$$want" <<<"$body" || problem "$decorated should end with ret \$$want: $body"
+    grep -qE "ret[[:space:]]+\\\$$want\$" <<<"$body" || problem "$decorated should end with ret \$$want: $body"
   fi
 done
 for plain in dlltype init getparam getinfo dllstartup dllshutdown configure ValueBySensor ValueByName; do
@@ -33,7 +64,7 @@ for plain in dlltype init getparam getinfo dllstartup dllshutdown configure Valu
   grep -qE "^_$plain@[0-9]+$" <<<"$exports" || problem "no decorated name for $plain"
 done
 
-imports=$($objdump -p "$dll" | awk '/DLL Name:/ {print tolower($3)}')
+imports=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$pe")
 for lib in $imports; do
   case "$lib" in
     kernel32.dll|user32.dll|oleaut32.dll|msvcrt.dll|gdi32.dll|advapi32.dll|ole32.dll|api-ms-win-*) ;;
@@ -41,5 +72,7 @@ for lib in $imports; do
   esac
 done
 
-if [ $fail = 0 ]; then echo "product DLL: PE32 i386, $(grep -c . <<<"$exports") exports, imports: $(echo $imports)"; fi
+if [ $fail = 0 ]; then
+  echo "product DLL: PE32 i386, $(grep -c . <<<"$exports") exports (plain and decorated names at one address), imports: $(echo $imports)"
+fi
 exit $fail

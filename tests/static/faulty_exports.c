@@ -1,0 +1,13 @@
+/* A plug-in file with two faults that check_product_dll.sh must report: a decorated name bound
+   to another function's code (see faulty_exports.def), and a function whose decorated name
+   promises 4 argument bytes but which leaves them on the stack (cdecl). Everything else is as
+   the product has it. */
+int __stdcall dlltype(void) { return 1; }
+const char* __stdcall init(void) { return "ValueBySensor|ValueByName|"; }
+const char* __stdcall getparam(const char* name) { return name; }
+const char* __stdcall getinfo(unsigned index) { return index == 0 ? "faulty" : ""; }
+void* __stdcall dllstartup(void* window, unsigned id) { return window ? window : (void*)(unsigned long)id; }
+int __cdecl dllshutdown(void* instance) { return instance != 0; }
+int __stdcall configure(void) { return 0; }
+const char* __stdcall ValueBySensor(void* instance, const char* parameter) { return instance ? parameter : ""; }
+const char* __stdcall ValueByName(void* instance, const char* parameter) { return instance ? "" : parameter; }
