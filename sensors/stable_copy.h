@@ -64,7 +64,7 @@ bool WaitUntilIdle(const Words& words, const Deadline& deadline) {
     if (words.busy() != kRecordBusy) { return true; }
     const auto spin_end = Deadline::clock::now() + kBusySpin;
     for (unsigned looks = 1;; ++looks) {
-        ::YieldProcessor();
+        YieldProcessor();  // a macro on some targets
         if (words.busy() != kRecordBusy) { return true; }
         if ((looks & 63) == 0) {
             const auto now = Deadline::clock::now();

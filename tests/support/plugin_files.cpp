@@ -5,6 +5,7 @@
 namespace vorkast::test {
 namespace {
 
+#ifdef VORKAST_SHIPPED_PLUGIN_FROM_BIN
 // The path with "." and ".." resolved, as messages should show it.
 std::string FullPath(const std::string& path) {
     char full[MAX_PATH];
@@ -12,7 +13,6 @@ std::string FullPath(const std::string& path) {
     return n > 0 && n < MAX_PATH ? std::string(full, n) : path;
 }
 
-#ifdef VORKAST_SHIPPED_PLUGIN_FROM_BIN
 // The build tells where the 32-bit tree puts the file, relative to this tree's program folder.
 std::string ShippedPluginPath() { return FullPath(ProgramBeside(VORKAST_SHIPPED_PLUGIN_FROM_BIN)); }
 #endif
