@@ -51,7 +51,7 @@ std::string TypedColumns(const StoredVariant& stored) {
     const VARIANT v = LoadStoredVariant(stored);
     const std::string type = TypeName(v.vt);
     switch (v.vt) {
-        case VT_EMPTY: case VT_NULL: return type;
+        case VT_EMPTY: case VT_NULL: return type + " |";  // no value, but always two columns
         case VT_BOOL:
             if (v.boolVal == VARIANT_TRUE) { return "bool | true"; }
             if (v.boolVal == VARIANT_FALSE) { return "bool | false"; }

@@ -464,9 +464,9 @@ private:
                                 std::to_string(at_ms_) + ")");
             } else {
                 file_.end_ms = end;
+                recording_ = true;
+                ended_ = true;
             }
-            recording_ = true;
-            ended_ = true;
         } else if (keyword == "@set" || keyword == "@name" || keyword == "@header") {
             if (!recording_) {
                 Error(line, keyword + " is a change of a recording: it needs a time first ('@at MS')");
