@@ -8,6 +8,7 @@
 // while its publisher runs, so the second one meets no trace of the first, and what travels
 // between them is the capture file alone, as between two machines.
 #include "tests/fuzz/table_fuzz.h"
+#include "tests/tools/seen_table.h"
 #include "tests/tools/tool_process.h"
 #include "sensors/section.h"
 #include "sensors/table_writer.h"
@@ -35,46 +36,6 @@ namespace {
 
 constexpr char kDump[] = "vorkast-dump.exe";
 constexpr char kNoUpdates[] = "3600000";  // generated values keep still during a test
-
-std::string Hex(const void* data, std::size_t size) {
-    std::string text;
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    for (std::size_t i = 0; i < size; ++i) {
-        char b[4];
-        std::snprintf(b, sizeof b, "%02x", bytes[i]);
-        text += b;
-    }
-    return text;
-}
-
-// A table as a reader sees it: the readable size, the header's 8 bytes and, for every whole
-// record, the name's units up to the terminator (all 322 without one), the busy word and the
-// 16 value bytes.
-struct SeenTable {
-    bool present = false;
-    std::size_t readable = 0;
-    std::string header;
-    std::vector<std::string> records;
-};
-
-SeenTable SeeTable() {
-    SeenTable seen;
-    const SensorSection section;
-    if (!section.is_open()) { return seen; }
-    seen.present = true;
-    seen.readable = section.readable_size();
-    if (section.has_header()) { seen.header = Hex(section.base(), kSensorTableHeaderSize); }
-    const std::size_t records = std::min<std::size_t>(section.whole_records(), 65535);
-    for (std::size_t i = 0; i < records; ++i) {
-        const SensorRecord* r = section.record(i);
-        std::size_t length = 0;
-        while (length < kSensorNameUnits && r->name[length] != 0) { ++length; }
-        seen.records.push_back("name " + Hex(r->name, length * sizeof(WCHAR)) +
-                               (length == kSensorNameUnits ? " (no terminator)" : "") + ", busy " +
-                               Hex(&r->busy, sizeof r->busy) + ", value " + Hex(&r->value, sizeof r->value));
-    }
-    return seen;
-}
 
 // The first difference, or "".
 std::string Difference(const SeenTable& expected, const SeenTable& got) {
