@@ -459,6 +459,9 @@ Generated RandomTable(Random& r, std::size_t page, double stuck_chance) {
     return g;
 }
 
+// Each case draws from its own generator, seeded from (seed, case number).
+Random CaseRandom(std::uint64_t seed, std::uint64_t number) { return Random(Mix(seed * 0x9E3779B97F4A7C15ull + Mix(number))); }
+
 // ---- Queries ----------------------------------------------------------------------------------
 
 std::string NumberParameter(Random& r, const Table& t) {
@@ -652,6 +655,16 @@ private:
 
 }  // namespace
 
+CaseTable TableOfCase(std::uint64_t seed, std::uint64_t number, std::size_t page, double stuck_chance) {
+    Random r = CaseRandom(seed, number);
+    Generated g = RandomTable(r, page, stuck_chance);
+    CaseTable t;
+    t.present = g.table.present;
+    t.section_bytes = g.table.section_bytes;
+    t.image = std::move(g.table.image);
+    return t;
+}
+
 std::string CaseName(std::uint64_t seed, std::uint64_t number) {
     return "seed " + std::to_string(seed) + ", case " + std::to_string(number) + " (alone: table_fuzz " +
            std::to_string(seed) + " 1 --from " + std::to_string(number) + ")";
@@ -685,7 +698,7 @@ Result RunCases(const Options& options) {
         const std::string name = CaseName(options.seed, n);
         std::snprintf(g_current_case, sizeof g_current_case, "%s", name.c_str());
         g_case_started_ms = NowMs();
-        Random r(Mix(options.seed * 0x9E3779B97F4A7C15ull + Mix(n)));
+        Random r = CaseRandom(options.seed, n);
         const Generated g = RandomTable(r, page, 1.0 / 1500);
         const Table& t = g.table;
         const std::string shape =

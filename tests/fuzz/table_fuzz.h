@@ -45,6 +45,17 @@ struct Result {
 // number before the process ends.
 Result RunCases(const Options& options);
 
+// The table that case `number` of `seed` is made of, for other suites that need the same odd
+// tables (the capture round trip): whether one is published, the section's size, and what a
+// reader's view of it shows (whole pages). The run leaves a record busy with chance 1/1500;
+// `stuck_chance` sets that chance here without changing anything else of the table.
+struct CaseTable {
+    bool present = false;
+    std::size_t section_bytes = 0;
+    std::vector<unsigned char> image;
+};
+CaseTable TableOfCase(std::uint64_t seed, std::uint64_t number, std::size_t page, double stuck_chance);
+
 // "seed 7, case 1234" and how to run that case alone.
 std::string CaseName(std::uint64_t seed, std::uint64_t number);
 

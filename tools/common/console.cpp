@@ -129,6 +129,31 @@ void StopSignal::Trigger(const char* reason) {
     ::SetEvent(event_);
 }
 
+namespace {
+
+DWORD WINAPI WatchInput(void* parameter) {
+    auto* stop = static_cast<StopSignal*>(parameter);
+    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    char buffer[512];
+    DWORD n = 0;
+    while (::ReadFile(input, buffer, sizeof buffer, &n, nullptr) && n > 0) {}
+    stop->Trigger("end of standard input");
+    return 0;
+}
+
+}  // namespace
+
+bool HasStandardInput() {
+    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    return input != nullptr && input != INVALID_HANDLE_VALUE;
+}
+
+void StopAtEndOfInput(StopSignal* stop) {
+    if (!HasStandardInput()) { return; }
+    const HANDLE thread = ::CreateThread(nullptr, 0, WatchInput, stop, 0, nullptr);
+    if (thread != nullptr) { ::CloseHandle(thread); }
+}
+
 const char* StopSignal::reason() const {
     const char* r = g_reason.load();
     return r != nullptr ? r : "";

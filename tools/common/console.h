@@ -42,4 +42,11 @@ private:
     HANDLE event_;
 };
 
+// True when the process has a standard input to watch.
+bool HasStandardInput();
+
+// Triggers `stop` ("end of standard input") once standard input ends or breaks, from a thread
+// of its own that the process ends on exit. Nothing happens without a standard input.
+void StopAtEndOfInput(StopSignal* stop);
+
 }  // namespace vorkast::tools

@@ -1,6 +1,8 @@
 // vorkast-publish: a stand-in for the sensor program. Creates the "VorkastSensors" table, fills
 // it from a sensor file (or the built-in set) and keeps the values changing under the busy-word
 // protocol until Ctrl+C or the end of standard input; the table disappears when it stops.
+// A table that vorkast-dump captured is served exactly as it was captured (header, section
+// size, names, values, busy words), and a recording is replayed with its original timing.
 #include "sensors/table_writer.h"
 #include "tools/common/console.h"
 #include "tools/publish/sensor_file.h"
@@ -34,6 +36,8 @@ constexpr char kUsage[] =
     "  --count N            the header's count (default: the number of sensors; 0 to 65535)\n"
     "  --section-bytes N    the section's size (default: room for the sensors, no more)\n"
     "  --stop-after MS      stop by itself after MS milliseconds\n"
+    "  --loop               replay a recording again and again (default: once, then keep its end)\n"
+    "  --keep-busy          serve records that were captured busy as busy (default: idle)\n"
     "  --ignore-stdin       keep publishing when standard input ends\n"
     "  --check              read and check the file, publish nothing\n"
     "  --print-default      print the built-in sensor set and exit\n";
@@ -41,12 +45,15 @@ constexpr char kUsage[] =
 struct Options {
     std::string file;  // empty: the built-in set
     unsigned long long interval_ms = 1000;
+    bool version_given = false;
     unsigned long long version = vorkast::kSensorTableVersion;
     bool count_given = false;
     unsigned long long count = 0;
     unsigned long long section_bytes = 0;
     unsigned long long stop_after_ms = 0;
     bool ignore_stdin = false;
+    bool loop = false;
+    bool keep_busy = false;
     bool check = false;
     bool print_default = false;
 };
@@ -79,6 +86,7 @@ Options ParseArguments(int argc, char** argv) {
             o.interval_ms = number(10, 3600000);
         } else if (a == "--version") {
             o.version = number(0, 0xFFFFFFFFull);
+            o.version_given = true;
         } else if (a == "--count") {
             o.count = number(0, 65535);
             o.count_given = true;
@@ -88,6 +96,10 @@ Options ParseArguments(int argc, char** argv) {
             o.stop_after_ms = number(1, 24ull * 3600 * 1000);
         } else if (a == "--ignore-stdin") {
             o.ignore_stdin = true;
+        } else if (a == "--loop") {
+            o.loop = true;
+        } else if (a == "--keep-busy") {
+            o.keep_busy = true;
         } else if (a == "--check") {
             o.check = true;
         } else if (a == "--print-default") {
@@ -116,45 +128,145 @@ bool ReadWholeFile(const std::string& path, std::string* contents) {
     return true;
 }
 
-// Ends publishing when standard input reaches its end (or breaks). Runs on its own thread,
-// blocked in ReadFile; the process ends it on exit.
-DWORD WINAPI WatchInput(void* parameter) {
-    auto* stop = static_cast<StopSignal*>(parameter);
-    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-    char buffer[512];
-    DWORD n = 0;
-    while (::ReadFile(input, buffer, sizeof buffer, &n, nullptr) && n > 0) {}
-    stop->Trigger("end of standard input");
-    return 0;
+// A name of 322 units fills the field with no terminator, as it was captured.
+void WriteName(vorkast::SensorTableWriter& writer, std::size_t index, const std::wstring& name) {
+    if (name.size() >= vorkast::kSensorNameUnits) {
+        writer.set_name_units(index, name.data(), vorkast::kSensorNameUnits);
+    } else {
+        writer.set_name(index, name);
+    }
 }
 
-bool HasInput() {
-    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
-    return input != nullptr && input != INVALID_HANDLE_VALUE;
+// After a value was written under the busy protocol (which leaves the word 0): the busy word
+// as captured. A record captured busy (1) stays busy only with --keep-busy, since a busy word
+// that never clears makes every read of it give up; true when such a word was served idle.
+bool WriteBusyWord(vorkast::SensorTableWriter& writer, std::size_t index, std::int32_t busy, bool keep_busy) {
+    if (busy == vorkast::kRecordBusy && !keep_busy) { return true; }
+    if (busy != vorkast::kRecordIdle) { writer.set_busy(index, busy); }
+    return false;
 }
+
+// Replays a recording's changes at their times since the start (and again after each
+// recording length with --loop).
+class Replay {
+public:
+    Replay(const SensorFile& file, bool loop, ULONGLONG start)
+        : file_(file), loop_(loop), pass_start_(start),
+          period_(file.end_ms != 0 ? file.end_ms : (file.changes.empty() ? 0 : file.changes.back().at_ms)) {}
+
+    bool active() const { return file_.is_recording(); }
+    unsigned long long period() const { return period_; }
+
+    // When the next change (or the next pass) is due; `fallback` when nothing more is.
+    ULONGLONG next_due(ULONGLONG fallback) const {
+        if (!active()) { return fallback; }
+        if (next_ < file_.changes.size()) { return std::min(fallback, pass_start_ + file_.changes[next_].at_ms); }
+        if (loop_) { return std::min(fallback, pass_start_ + period_); }
+        return fallback;
+    }
+
+    // Writes every change that is due at `now`. True when a single replay has just ended.
+    bool Apply(ULONGLONG now, vorkast::SensorTableWriter& writer, const Options& o, const vorkast::SensorTableHeader& first,
+               std::size_t fitting) {
+        if (!active()) { return false; }
+        for (;;) {
+            while (next_ < file_.changes.size() && now >= pass_start_ + file_.changes[next_].at_ms) {
+                Write(file_.changes[next_++], writer, o);
+            }
+            if (next_ < file_.changes.size()) { return false; }
+            if (!loop_) {
+                const bool just_ended = !ended_;
+                ended_ = true;
+                return just_ended;
+            }
+            if (now < pass_start_ + period_) { return false; }
+            // The next pass starts from the table as first published.
+            Restore(writer, o, first, fitting);
+            pass_start_ += period_;
+            next_ = 0;
+        }
+    }
+
+private:
+    void Write(const vorkast::tools::RecordedChange& c, vorkast::SensorTableWriter& writer, const Options& o) {
+        using Kind = vorkast::tools::RecordedChange::Kind;
+        if (c.kind == Kind::header) {
+            if (writer.size() >= vorkast::kSensorTableHeaderSize) {
+                writer.set_version(c.version);
+                writer.set_count(c.count);
+            }
+            return;
+        }
+        if (c.index >= writer.capacity()) { return; }  // --section-bytes left it out
+        touched_.push_back(c.index);
+        if (c.kind == Kind::name) {
+            WriteName(writer, c.index, c.name);
+        } else {
+            writer.set_stored_value(c.index, c.value);
+            WriteBusyWord(writer, c.index, c.busy, o.keep_busy);
+        }
+    }
+
+    void Restore(vorkast::SensorTableWriter& writer, const Options& o, const vorkast::SensorTableHeader& first,
+                 std::size_t fitting) {
+        for (std::size_t index : touched_) {
+            if (index < fitting) {
+                const SensorDefinition& s = file_.sensors[index];
+                WriteName(writer, index, s.name);
+                writer.set_stored_value(index, s.fixed);
+                WriteBusyWord(writer, index, s.busy, o.keep_busy);
+            } else {
+                writer.set_name(index, L"");
+                writer.set_stored_value(index, vorkast::StoredVariant{});
+            }
+        }
+        touched_.clear();
+        if (writer.size() >= vorkast::kSensorTableHeaderSize) {
+            writer.set_version(first.version);
+            writer.set_count(first.count);
+        }
+    }
+
+    const SensorFile& file_;
+    const bool loop_;
+    ULONGLONG pass_start_;
+    const unsigned long long period_;
+    std::size_t next_ = 0;
+    bool ended_ = false;
+    std::vector<std::size_t> touched_;
+};
 
 int Publish(const Options& o, const SensorFile& file) {
     const std::vector<SensorDefinition>& sensors = file.sensors;
-    vorkast::SensorTableWriter writer(sensors.size(), static_cast<std::size_t>(o.section_bytes));
+    const std::size_t section_bytes =
+        static_cast<std::size_t>(o.section_bytes != 0 ? o.section_bytes : file.table.section_bytes);
+    vorkast::SensorTableWriter writer(sensors.size(), section_bytes);
     const std::size_t fitting = std::min(sensors.size(), writer.capacity());
     const bool has_header = writer.size() >= vorkast::kSensorTableHeaderSize;
 
     // Names and first values before the count: a reader never meets a counted record unfilled.
     std::mt19937 random(static_cast<unsigned>(::GetTickCount()));
+    std::size_t served_idle = 0;
     for (std::size_t i = 0; i < fitting; ++i) {
-        writer.set_name(i, sensors[i].name);
+        WriteName(writer, i, sensors[i].name);
         writer.set_stored_value(i, vorkast::tools::SensorValueAt(sensors[i], 0.0, random));
+        if (WriteBusyWord(writer, i, sensors[i].busy, o.keep_busy)) { ++served_idle; }
     }
-    const unsigned long long count = o.count_given ? o.count : sensors.size();
+    const unsigned long long version = o.version_given ? o.version : file.table.version;
+    const unsigned long long count =
+        o.count_given ? o.count : (file.table.count_given ? file.table.count : sensors.size());
+    vorkast::SensorTableHeader first{};
     if (has_header) {
-        writer.set_version(static_cast<std::uint32_t>(o.version));
+        writer.header().reserved = file.table.reserved;
+        writer.set_version(static_cast<std::uint32_t>(version));
         writer.set_count(static_cast<std::uint16_t>(count));
+        first = writer.header();
     }
 
     StopSignal stop;
     std::printf("vorkast-publish: publishing %zu sensor%s as VorkastSensors (version %llu, count %llu, "
                 "%zu bytes), updating every %llu ms\n",
-                fitting, fitting == 1 ? "" : "s", o.version, count, writer.size(), o.interval_ms);
+                fitting, fitting == 1 ? "" : "s", version, count, writer.size(), o.interval_ms);
     if (fitting < sensors.size()) {
         std::printf("vorkast-publish: only %zu of %zu sensors fit in %zu bytes; the rest are left out\n",
                     fitting, sensors.size(), writer.size());
@@ -162,25 +274,35 @@ int Publish(const Options& o, const SensorFile& file) {
     if (!has_header) {
         std::printf("vorkast-publish: the section is too small for the 8-byte header; it holds zeros\n");
     }
+    if (served_idle != 0) {
+        std::printf("vorkast-publish: %zu record%s captured busy %s served idle (--keep-busy serves them busy)\n",
+                    served_idle, served_idle == 1 ? "" : "s", served_idle == 1 ? "is" : "are");
+    }
+    const ULONGLONG start = ::GetTickCount64();
+    Replay replay(file, o.loop, start);
+    if (replay.active()) {
+        std::printf("vorkast-publish: replaying a recording of %zu change%s over %llu ms, %s\n", file.changes.size(),
+                    file.changes.size() == 1 ? "" : "s", replay.period(), o.loop ? "again and again" : "once");
+    }
     std::printf("vorkast-publish: stop with Ctrl+C%s\n",
-                o.ignore_stdin || !HasInput() ? "" : " or by ending standard input");
+                o.ignore_stdin || !vorkast::tools::HasStandardInput() ? "" : " or by ending standard input");
     std::fflush(stdout);
 
-    if (!o.ignore_stdin && HasInput()) {
-        const HANDLE thread = ::CreateThread(nullptr, 0, WatchInput, &stop, 0, nullptr);
-        if (thread != nullptr) { ::CloseHandle(thread); }
-    }
+    if (!o.ignore_stdin) { vorkast::tools::StopAtEndOfInput(&stop); }
 
     std::vector<std::size_t> changing;
     for (std::size_t i = 0; i < fitting; ++i) {
         if (sensors[i].generator != vorkast::tools::Generator::fixed) { changing.push_back(i); }
     }
 
-    const ULONGLONG start = ::GetTickCount64();
     ULONGLONG next = start + o.interval_ms;
     for (;;) {
+        if (replay.Apply(::GetTickCount64(), writer, o, first, fitting)) {
+            std::printf("vorkast-publish: the recording has been replayed; its last state stays published\n");
+            std::fflush(stdout);
+        }
         ULONGLONG now = ::GetTickCount64();
-        ULONGLONG wake = next;
+        ULONGLONG wake = replay.next_due(next);
         if (o.stop_after_ms != 0) { wake = std::min<ULONGLONG>(wake, start + o.stop_after_ms); }
         const DWORD wait = wake > now ? static_cast<DWORD>(wake - now) : 0;
         if (::WaitForSingleObject(stop.event(), wait) == WAIT_OBJECT_0) { break; }
@@ -227,6 +349,11 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "vorkast-publish: %zu error%s in %s; nothing published\n", file.errors.size(),
                      file.errors.size() == 1 ? "" : "s", source.c_str());
         return 1;
+    }
+    if (o.loop && (!file.is_recording() || Replay(file, true, 0).period() == 0)) {
+        std::fprintf(stderr, "vorkast-publish: --loop needs a recording that lasts (%s has %s)\n", source.c_str(),
+                     file.is_recording() ? "no length" : "no recording");
+        return 2;
     }
     if (o.check) {
         std::printf("%s: %zu sensor%s, no errors\n", source.c_str(), file.sensors.size(),

@@ -1,6 +1,7 @@
 #include "tools/publish/sensor_file.h"
 
 #include "tools/common/console.h"
+#include "tools/common/quoted_name.h"
 #include "tools/common/variant_types.h"
 
 #include <oleauto.h>
@@ -39,6 +40,8 @@ namespace {
 constexpr LCID kInvariantLocale = 0x007F;
 constexpr std::size_t kMaxNameUnits = kSensorNameUnits - 1;  // 321, the terminator needs the rest
 constexpr std::size_t kMaxSensors = 65535;                   // the header's count is 16 bits
+constexpr unsigned long long kMaxSectionBytes = 256ull << 20;  // as vorkast-publish --section-bytes
+constexpr unsigned long long kMaxRecordingMs = 366ull * 24 * 3600 * 1000;
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) { s.remove_prefix(1); }
@@ -285,35 +288,88 @@ private:
     void ParseLine(int line, std::string_view raw) {
         const std::string_view trimmed = Trim(raw);
         if (trimmed.empty() || trimmed.front() == '#') { return; }
+        if (ended_) {
+            Error(line, "nothing may follow @end but blank and comment lines");
+            return;
+        }
+        // The line that selects the second form holds no '|': in the first form it was an
+        // error, so no old file changes its meaning.
+        if (trimmed.find('|') == std::string_view::npos) {
+            const std::vector<std::string_view> tokens = SplitBlanks(WithoutComment(trimmed));
+            if (!tokens.empty() && tokens[0] == "@vorkast-sensor-file") {
+                if (tokens.size() != 2 || tokens[1] != "2") {
+                    Error(line, "this program reads '@vorkast-sensor-file 2' (or files without that line)");
+                } else if (file_.format != 1 || content_seen_) {
+                    Error(line, "'@vorkast-sensor-file 2' must come before every other line");
+                } else {
+                    file_.format = 2;
+                }
+                content_seen_ = true;
+                return;
+            }
+        }
+        content_seen_ = true;
+        if (file_.format == 2 && trimmed.front() == '@') {
+            ParseDirective(line, trimmed);
+            return;
+        }
+        ParseRecordLine(line, trimmed);
+    }
 
+    static std::string_view WithoutComment(std::string_view text) {
+        const std::size_t hash = text.find('#');
+        return hash == std::string_view::npos ? text : Trim(text.substr(0, hash));
+    }
+
+    static std::vector<std::string_view> SplitColumns(std::string_view text) {
         std::vector<std::string_view> columns;
         std::size_t start = 0;
         for (;;) {
-            const std::size_t bar = trimmed.find('|', start);
-            columns.push_back(Trim(trimmed.substr(start, bar - start)));
+            const std::size_t bar = text.find('|', start);
+            columns.push_back(Trim(text.substr(start, bar - start)));
             if (bar == std::string_view::npos) { break; }
             start = bar + 1;
         }
-        if (columns.size() < 2) {
-            Error(line, "expected 'name | type | value', found no '|'");
-            return;
-        }
-        if (columns.size() > 3) {
-            Error(line, "too many '|' (expected 'name | type | value'; a name cannot hold '|')");
-            return;
-        }
+        return columns;
+    }
 
+    void ParseRecordLine(int line, std::string_view trimmed) {
         SensorDefinition sensor;
         sensor.line = line;
-        if (!ParseName(line, columns[0], &sensor)) { return; }
-
-        std::string_view value;
-        if (columns.size() == 3) {
-            value = columns[2];
-            const std::size_t hash = value.find('#');
-            if (hash != std::string_view::npos) { value = Trim(value.substr(0, hash)); }
+        std::vector<std::string_view> columns;
+        if (file_.format == 2 && trimmed.front() == '"') {
+            std::size_t consumed = 0;
+            std::string why;
+            if (!UnquoteName(trimmed, &sensor.name, &consumed, &why)) {
+                Error(line, why);
+                return;
+            }
+            const std::string_view rest = Trim(trimmed.substr(consumed));
+            if (rest.empty() || rest.front() != '|') {
+                Error(line, "expected '|' after the quoted name");
+                return;
+            }
+            columns = SplitColumns(rest.substr(1));
+        } else {
+            columns = SplitColumns(trimmed);
+            if (columns.size() < 2) {
+                Error(line, "expected 'name | type | value', found no '|'");
+                return;
+            }
+            if (columns.size() > (file_.format == 2 ? 4u : 3u)) {
+                Error(line, file_.format == 2 ? "too many '|' (expected 'name | type | value | busy N'; quote a "
+                                                "name that holds '|')"
+                                              : "too many '|' (expected 'name | type | value'; a name cannot hold '|')");
+                return;
+            }
+            if (!ParseName(line, columns[0], &sensor)) { return; }
+            columns.erase(columns.begin());
         }
-        if (!ParseTypeAndValue(line, columns[1], value, &sensor)) { return; }
+        if (recording_) {
+            Error(line, "a sensor line after the recording began (a change is '@set NUMBER | type | value')");
+            return;
+        }
+        if (!ParseValueColumns(line, columns, &sensor)) { return; }
 
         if (file_.sensors.size() == kMaxSensors) {
             Error(line, "more than 65535 sensors: the table's count cannot hold them");
@@ -323,6 +379,218 @@ private:
             Warning(line, "sensors from here on (number 128 and above) cannot be read by number");
         }
         file_.sensors.push_back(std::move(sensor));
+    }
+
+    // `type | value [| busy N]` of a sensor line or a recorded change.
+    bool ParseValueColumns(int line, const std::vector<std::string_view>& columns, SensorDefinition* sensor) {
+        if (columns.empty() || columns.size() > (file_.format == 2 ? 3u : 2u)) {
+            Error(line, "expected 'type | value' after the name" +
+                            std::string(file_.format == 2 ? " (and at most a busy column)" : ""));
+            return false;
+        }
+        const std::string_view value = columns.size() >= 2 ? WithoutComment(columns[1]) : std::string_view();
+        if (!ParseTypeAndValue(line, columns[0], value, sensor)) { return false; }
+        if (columns.size() == 3 && !ParseAttributes(line, WithoutComment(columns[2]), sensor)) { return false; }
+        return true;
+    }
+
+    // The fourth column of the second form: `busy N`, the busy word as captured.
+    bool ParseAttributes(int line, std::string_view text, SensorDefinition* sensor) {
+        const std::vector<std::string_view> tokens = SplitBlanks(text);
+        if (tokens.empty()) { return true; }
+        bool negative = false;
+        unsigned long long magnitude = 0;
+        if (tokens.size() != 2 || Lower(tokens[0]) != "busy" || !ParseInteger(tokens[1], &negative, &magnitude) ||
+            (negative ? magnitude > 2147483648ull : magnitude > 0xFFFFFFFFull)) {
+            Error(line, "expected 'busy N' (a 32-bit busy word) in the fourth column, found " + Quote(text));
+            return false;
+        }
+        sensor->busy = static_cast<std::int32_t>(negative ? 0u - static_cast<std::uint32_t>(magnitude)
+                                                          : static_cast<std::uint32_t>(magnitude));
+        return true;
+    }
+
+    // A whole number from 0 to `max`, decimal or 0x hexadecimal.
+    static bool ParseWhole(std::string_view token, unsigned long long max, unsigned long long* value) {
+        bool negative = false;
+        return ParseInteger(token, &negative, value) && !negative && *value <= max;
+    }
+
+    // Records a change may address: those of the section when its size is given, else the
+    // sensors listed.
+    std::size_t ChangeableRecords() const {
+        const std::size_t records = file_.table.section_bytes != 0 ? WholeRecords(file_.table.section_bytes)
+                                                                   : file_.sensors.size();
+        return std::min(records, kMaxSensors);
+    }
+
+    // A record number of a change, 1 to ChangeableRecords().
+    bool ParseRecordNumber(int line, std::string_view token, std::size_t* index) {
+        unsigned long long number = 0;
+        const std::size_t records = ChangeableRecords();
+        if (!ParseWhole(token, kMaxSensors, &number) || number == 0 || number > records) {
+            Error(line, Quote(token) + " is not a record of the table (1 to " + std::to_string(records) + ")");
+            return false;
+        }
+        *index = static_cast<std::size_t>(number - 1);
+        return true;
+    }
+
+    void ParseDirective(int line, std::string_view text) {
+        std::size_t split = text.find_first_of(" \t|");
+        const std::string keyword(text.substr(0, split));
+        const std::string_view rest = split == std::string_view::npos ? std::string_view() : Trim(text.substr(split));
+        if (keyword == "@table") {
+            ParseTable(line, rest);
+        } else if (keyword == "@at") {
+            unsigned long long at = 0;
+            const std::vector<std::string_view> tokens = SplitBlanks(WithoutComment(rest));
+            if (tokens.size() != 1 || !ParseWhole(tokens[0], kMaxRecordingMs, &at)) {
+                Error(line, "@at takes the milliseconds since the recording began, found " + Quote(rest));
+            } else if (at < at_ms_) {
+                Error(line, "@at " + std::to_string(at) + " goes back in time (the last was @at " +
+                                std::to_string(at_ms_) + ")");
+            } else {
+                at_ms_ = at;
+                recording_ = true;
+            }
+        } else if (keyword == "@end") {
+            unsigned long long end = 0;
+            const std::vector<std::string_view> tokens = SplitBlanks(WithoutComment(rest));
+            if (tokens.size() != 1 || !ParseWhole(tokens[0], kMaxRecordingMs, &end)) {
+                Error(line, "@end takes the recording's length in milliseconds, found " + Quote(rest));
+            } else if (end < at_ms_) {
+                Error(line, "@end " + std::to_string(end) + " lies before the last change (@at " +
+                                std::to_string(at_ms_) + ")");
+            } else {
+                file_.end_ms = end;
+                recording_ = true;
+                ended_ = true;
+            }
+        } else if (keyword == "@set" || keyword == "@name" || keyword == "@header") {
+            if (!recording_) {
+                Error(line, keyword + " is a change of a recording: it needs a time first ('@at MS')");
+                return;
+            }
+            RecordedChange change;
+            change.line = line;
+            change.at_ms = at_ms_;
+            bool ok = false;
+            if (keyword == "@set") {
+                ok = ParseSet(line, rest, &change);
+            } else if (keyword == "@name") {
+                ok = ParseNameChange(line, rest, &change);
+            } else {
+                ok = ParseHeaderChange(line, rest, &change);
+            }
+            if (ok) { file_.changes.push_back(std::move(change)); }
+        } else {
+            Error(line, "unknown line " + Quote(keyword) + " (one of @table, @at, @set, @name, @header, @end)");
+        }
+    }
+
+    // `@table version V count C reserved R section-bytes S`, each part optional, before the
+    // first sensor.
+    void ParseTable(int line, std::string_view rest) {
+        if (table_seen_ || !file_.sensors.empty() || recording_) {
+            Error(line, "@table must come once, before the first sensor");
+            return;
+        }
+        table_seen_ = true;
+        const std::vector<std::string_view> tokens = SplitBlanks(WithoutComment(rest));
+        if (tokens.size() % 2 != 0 || tokens.empty()) {
+            Error(line, "@table takes pairs: version V, count C, reserved R, section-bytes S");
+            return;
+        }
+        TableShape shape;
+        for (std::size_t i = 0; i < tokens.size(); i += 2) {
+            const std::string key = Lower(tokens[i]);
+            unsigned long long v = 0;
+            bool ok = true;
+            if (key == "version") {
+                ok = ParseWhole(tokens[i + 1], 0xFFFFFFFFull, &v);
+                shape.version = static_cast<std::uint32_t>(v);
+                shape.version_given = true;
+            } else if (key == "count") {
+                ok = ParseWhole(tokens[i + 1], 65535, &v);
+                shape.count = static_cast<std::uint16_t>(v);
+                shape.count_given = true;
+            } else if (key == "reserved") {
+                ok = ParseWhole(tokens[i + 1], 65535, &v);
+                shape.reserved = static_cast<std::uint16_t>(v);
+            } else if (key == "section-bytes") {
+                ok = ParseWhole(tokens[i + 1], kMaxSectionBytes, &v) && v != 0;
+                shape.section_bytes = static_cast<std::size_t>(v);
+            } else {
+                Error(line, "@table knows version, count, reserved and section-bytes, not " + Quote(tokens[i]));
+                return;
+            }
+            if (!ok) {
+                Error(line, "@table: " + Quote(tokens[i + 1]) + " is not a valid " + key);
+                return;
+            }
+        }
+        file_.table = shape;
+    }
+
+    // `@set NUMBER | type | value [| busy N]`
+    bool ParseSet(int line, std::string_view rest, RecordedChange* change) {
+        std::vector<std::string_view> columns = SplitColumns(rest);
+        if (columns.size() < 2) {
+            Error(line, "expected '@set NUMBER | type | value'");
+            return false;
+        }
+        if (!ParseRecordNumber(line, columns[0], &change->index)) { return false; }
+        columns.erase(columns.begin());
+        SensorDefinition value;
+        if (!ParseValueColumns(line, columns, &value)) { return false; }
+        if (value.generator != Generator::fixed) {
+            Error(line, "a recorded change takes a fixed value or raw bytes, not a generator");
+            return false;
+        }
+        change->kind = RecordedChange::Kind::value;
+        change->value = value.fixed;
+        change->busy = value.busy;
+        return true;
+    }
+
+    // `@name NUMBER "quoted name"`
+    bool ParseNameChange(int line, std::string_view rest, RecordedChange* change) {
+        const std::size_t quote = rest.find('"');
+        const std::vector<std::string_view> number = SplitBlanks(rest.substr(0, quote));
+        if (quote == std::string_view::npos || number.size() != 1) {
+            Error(line, "expected '@name NUMBER \"name\"'");
+            return false;
+        }
+        if (!ParseRecordNumber(line, number[0], &change->index)) { return false; }
+        std::size_t consumed = 0;
+        std::string why;
+        if (!UnquoteName(rest.substr(quote), &change->name, &consumed, &why)) {
+            Error(line, why);
+            return false;
+        }
+        const std::string_view tail = Trim(rest.substr(quote + consumed));
+        if (!tail.empty() && tail.front() != '#') {
+            Error(line, "unexpected " + Quote(tail) + " after the name");
+            return false;
+        }
+        change->kind = RecordedChange::Kind::name;
+        return true;
+    }
+
+    // `@header version V count C`
+    bool ParseHeaderChange(int line, std::string_view rest, RecordedChange* change) {
+        const std::vector<std::string_view> tokens = SplitBlanks(WithoutComment(rest));
+        unsigned long long version = 0, count = 0;
+        if (tokens.size() != 4 || Lower(tokens[0]) != "version" || Lower(tokens[2]) != "count" ||
+            !ParseWhole(tokens[1], 0xFFFFFFFFull, &version) || !ParseWhole(tokens[3], 65535, &count)) {
+            Error(line, "expected '@header version V count C', found " + Quote(rest));
+            return false;
+        }
+        change->kind = RecordedChange::Kind::header;
+        change->version = static_cast<std::uint32_t>(version);
+        change->count = static_cast<std::uint16_t>(count);
+        return true;
     }
 
     bool ParseName(int line, std::string_view text, SensorDefinition* sensor) {
@@ -595,6 +863,11 @@ private:
 
     SensorFile file_;
     std::map<std::wstring, int> names_;
+    bool content_seen_ = false;  // a line other than blank or comment
+    bool table_seen_ = false;
+    bool recording_ = false;     // after the first @at
+    bool ended_ = false;         // after @end
+    unsigned long long at_ms_ = 0;
 };
 
 }  // namespace

@@ -16,6 +16,22 @@
 // not valid UTF-8 is read in the ANSI code page.
 //
 // The parser reports every bad line with its number; a file with any error publishes nothing.
+//
+// A file whose first line (after blank and comment lines) is `@vorkast-sensor-file 2` may
+// also say what the old form cannot, which is what vorkast-dump writes when it captures a live
+// table (old files read exactly as before):
+//
+//     @vorkast-sensor-file 2
+//     @table version 1 count 20 reserved 0x0000 section-bytes 12288
+//     "  Fan | 2  " | i4 | 1350              # a quoted name (tools/common/quoted_name.h)
+//     ""            | raw | 08 00 ... 00 | busy 1
+//     @at 500                                # a recording: changes at times since the start
+//     @set 2 | i4 | 1360
+//     @header version 1 count 21
+//     @name 3 "Pump"
+//     @end 1000
+//
+// The busy column carries a record's busy word as it was captured.
 #pragma once
 
 #include "sensors/table_layout.h"
@@ -23,6 +39,8 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <string_view>
@@ -49,6 +67,31 @@ struct SensorDefinition {
     double high = 0;          // ramp: TO;   sine, random: MAX
     double period = 0;        // ramp, sine, toggle: seconds
     StoredVariant fixed{};    // the stored bytes of a fixed or raw value
+    std::int32_t busy = 0;    // the busy word as captured (the busy column; 0 without one)
+};
+
+// What `@table` says about the header and the section; what it leaves out is not `given`.
+struct TableShape {
+    bool version_given = false;
+    std::uint32_t version = kSensorTableVersion;
+    bool count_given = false;
+    std::uint16_t count = 0;
+    std::uint16_t reserved = 0;  // the header's bytes 6 and 7, which readers do not read
+    std::size_t section_bytes = 0;  // 0: room for the records
+};
+
+// One change of a recording, `at_ms` after the recording began.
+struct RecordedChange {
+    enum class Kind { value, name, header };
+    int line = 0;
+    unsigned long long at_ms = 0;
+    Kind kind = Kind::value;
+    std::size_t index = 0;      // value, name: the record (0-based)
+    StoredVariant value{};      // value: the new 16 bytes
+    std::int32_t busy = 0;      // value: the busy word after the change
+    std::wstring name;          // name: the new code units (322: no terminator)
+    std::uint32_t version = 0;  // header
+    std::uint16_t count = 0;    // header
 };
 
 struct SensorFileMessage {
@@ -61,6 +104,12 @@ struct SensorFile {
     std::vector<SensorFileMessage> errors;
     std::vector<SensorFileMessage> warnings;
     bool ok() const { return errors.empty(); }
+
+    int format = 1;                        // 2 after `@vorkast-sensor-file 2`
+    TableShape table;                      // from `@table`
+    std::vector<RecordedChange> changes;   // a recording's changes, in time order
+    unsigned long long end_ms = 0;         // `@end`: the recording's length (0: none given)
+    bool is_recording() const { return !changes.empty() || end_ms != 0; }
 };
 
 // Parses a whole file's contents. Never throws for bad input: everything wrong is in `errors`.
@@ -72,6 +121,13 @@ std::string FormatMessage(const SensorFileMessage& message);
 // The built-in sensor set used when no file is given: temperatures, fan speeds, voltages, a
 // load percentage, a Boolean and dates, in the format above.
 extern const char kDefaultSensorFile[];
+
+// The type and value columns ("r8 | 61.5", "raw | 05 00 ...") that read back to exactly these
+// 16 bytes: a typed value where its text parses back to the same bits, raw bytes otherwise.
+std::string ExactValueColumns(const StoredVariant& stored);
+
+// The line that starts a file in the second form.
+inline constexpr char kFormat2Line[] = "@vorkast-sensor-file 2";
 
 // The value of `sensor` `seconds` after publishing began, as stored bytes. Fixed and raw
 // sensors give their fixed bytes; integer types are rounded and kept in their type's range;
