@@ -42,6 +42,9 @@ else
   note "static checks of the 32-bit DLL: FAILED"; bad=1
 fi
 
+echo "== the test rig's retry rule"
+if bash tests/scripts/run_suites_test.sh; then note "retry rule of scripts/run-suites: passed"; else note "retry rule of scripts/run-suites: FAILED"; bad=1; fi
+
 # run_tree TREE TITLE [PREFIX COMMAND...]: the suites of one tree, counted.
 totals=(0 0 0)
 run_tree() {
