@@ -31,9 +31,9 @@ struct ucontext_head {
 };
 enum { REG_TRAPNO = 12, REG_ERR = 13 };
 
-/* Kernel sigaction as the C library takes it (struct sigaction of <signal.h>, i386). */
+/* struct sigaction of the i386 C library (<signal.h>). */
 typedef void (*handler_t)(int, void*, void*);
-struct k_sigaction {
+struct libc_sigaction {
     handler_t handler;     /* sa_handler / sa_sigaction */
     u32 mask[32];          /* sigset_t: 1024 bits */
     int flags;
@@ -91,13 +91,13 @@ static void wrapper(int sig, void* info, void* context) {
     if (saved_siginfo[sig]) {
         h(sig, info, context);
     } else {
-        ((void (*)(int))h)(sig);
+        ((void (*)(int))(void (*)(void))h)(sig);
     }
 }
 
-typedef int (*sigaction_t)(int, const struct k_sigaction*, struct k_sigaction*);
+typedef int (*sigaction_t)(int, const struct libc_sigaction*, struct libc_sigaction*);
 
-int sigaction(int sig, const struct k_sigaction* act, struct k_sigaction* old) {
+int sigaction(int sig, const struct libc_sigaction* act, struct libc_sigaction* old) {
     static sigaction_t next;
     if (!next) { next = (sigaction_t)dlsym(RTLD_NEXT, "sigaction"); }
     if (!next) { return -1; }
@@ -107,13 +107,16 @@ int sigaction(int sig, const struct k_sigaction* act, struct k_sigaction* old) {
     const int previous_siginfo = saved_siginfo[sig];
     int rc;
     if (act && act->handler != SIG_DFL && act->handler != SIG_IGN) {
-        struct k_sigaction mine = *act;
+        struct libc_sigaction mine = *act;
         mine.handler = wrapper;
         mine.flags |= SA_SIGINFO;
+        /* Known before the wrapper can be entered. */
+        saved_siginfo[sig] = (act->flags & SA_SIGINFO) != 0;
+        saved[sig] = act->handler;
         rc = next(sig, &mine, old);
-        if (rc == 0) {
-            saved[sig] = act->handler;
-            saved_siginfo[sig] = (act->flags & SA_SIGINFO) != 0;
+        if (rc != 0) {
+            saved[sig] = previous;
+            saved_siginfo[sig] = previous_siginfo;
         }
     } else {
         rc = next(sig, act, old);
@@ -127,4 +130,4 @@ int sigaction(int sig, const struct k_sigaction* act, struct k_sigaction* old) {
     return rc;
 }
 
-int __sigaction(int sig, const struct k_sigaction* act, struct k_sigaction* old) { return sigaction(sig, act, old); }
+int __sigaction(int sig, const struct libc_sigaction* act, struct libc_sigaction* old) { return sigaction(sig, act, old); }
