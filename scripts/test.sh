@@ -66,9 +66,13 @@ case "$VORKAST_I386" in
   native)  run_tree i686 "32-bit build under 32-bit Wine, natively" ;;
   emulate)
     echo
-    echo "== the 32-bit suites run under emulation: this kernel does not execute 32-bit code here"
-    echo "   (or VORKAST_I386_RUN=emulated). Every 32-bit process is run by qemu-i386; faults"
-    echo "   get their trap numbers back from a preloaded library. Times are not native ones."
+    if [ "${VORKAST_I386_RUN:-auto}" = emulated ]; then
+      echo "== the 32-bit suites run under emulation, as VORKAST_I386_RUN=emulated asks"
+    else
+      echo "== the 32-bit suites run under emulation: this kernel does not execute 32-bit x86 code"
+    fi
+    echo "   Every 32-bit process is run by qemu-i386; faults get their trap numbers back from a"
+    echo "   preloaded library. Times are not native ones."
     run_tree i686 "32-bit build under 32-bit Wine, emulated" scripts/i386-emulation ;;
   *)
     echo
