@@ -6,10 +6,19 @@
 # cannot hang.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+[ "${VORKAST_I386_EMULATED:-0}" = 1 ] || scripts/setup.sh
 source scripts/wine-env.sh
-# Run the 32-bit product where this kernel can execute it, else the 64-bit build of it.
-if [ "$VORKAST_CAN_RUN_I386" = 1 ]; then arch=i686; else arch=x64; fi
+# The 32-bit product, as shipped, wherever 32-bit code can execute: natively, or inside the
+# emulation (scripts/i386-emulation); only where neither works, the 64-bit build of it.
+case "$VORKAST_I386" in
+  emulate)
+    echo "== this kernel does not execute 32-bit code here: the demo runs the 32-bit plug-in and tools"
+    echo "   under user-mode emulation (qemu-i386, scripts/i386-emulation)"
+    exec scripts/i386-emulation bash "$0" "$@" ;;
+  native)   arch=i686; how="the shipped 32-bit build, run natively" ;;
+  emulated) arch=i686; how="the shipped 32-bit build, run under emulation" ;;
+  *)        arch=x64; how="the 64-bit build of the same sources: the 32-bit one cannot run here ($VORKAST_I386_WHY)" ;;
+esac
 scripts/build.sh "$arch" >/dev/null
 bin=${VORKAST_BUILD_ROOT:-build}/$arch/bin
 plugin=$bin/VorkastPlugin.dll
@@ -31,7 +40,8 @@ stop_publisher() {
 }
 trap 'stop_publisher; rm -rf "$work"' EXIT
 
-echo "== the plug-in as the host discovers it ($arch build)"
+echo "== the plug-in as the host discovers it: $how"
+echo "   ($plugin)"
 run "$bin/vorkast-probe.exe" info "$plugin"
 
 echo

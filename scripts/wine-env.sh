@@ -4,9 +4,17 @@
 #                      give separate wineservers, so their "VorkastSensors" tables never meet.
 #   VORKAST_DISPLAY    X display for Xvfb (default :87).
 #
+#   VORKAST_I386_RUN   how 32-bit programs run: auto (default: natively where the kernel executes
+#                      32-bit x86 code, else emulated where scripts/i386-emulation can work),
+#                      native, emulated (even where native would work), none.
+#
 # Afterwards: WINEPREFIX, WINESERVER, WINEDEBUG and DISPLAY are exported, a persistent
 # wineserver runs detached from our stdio (so CTest never waits on its pipe), and
-# VORKAST_CAN_RUN_I386 tells whether this kernel can execute 32-bit x86 code.
+#   VORKAST_I386          native    32-bit programs run here, natively
+#                         emulated  they run here, inside scripts/i386-emulation
+#                         emulate   they run only inside scripts/i386-emulation: enter it first
+#                         none      they cannot run here; VORKAST_I386_WHY says why
+#   VORKAST_CAN_RUN_I386  1 where 32-bit programs run here and now (native or emulated), else 0.
 
 export WINEDEBUG=-all
 export WINEPREFIX=${VORKAST_WINE_ROOT:-$HOME/.cache/vorkast-wine}/prefix
@@ -50,7 +58,28 @@ fi
 (setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 &)
 /usr/lib/wine/wine64 cmd /c echo </dev/null >/dev/null 2>&1 || true
 
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+vorkast_i386_request=${VORKAST_I386_RUN:-auto}
+VORKAST_I386_WHY=
+if [ "${VORKAST_I386_EMULATED:-0}" = 1 ]; then
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    VORKAST_I386=emulated
+  else
+    VORKAST_I386=none; VORKAST_I386_WHY="the 32-bit Wine loader does not start under emulation"
+  fi
+elif [ "$vorkast_i386_request" = none ]; then
+  VORKAST_I386=none; VORKAST_I386_WHY="VORKAST_I386_RUN=none"
+elif [ "$vorkast_i386_request" != emulated ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  VORKAST_I386=native
+elif [ "$vorkast_i386_request" = native ]; then
+  VORKAST_I386=none; VORKAST_I386_WHY="this kernel cannot execute 32-bit x86 code (and VORKAST_I386_RUN=native)"
+elif VORKAST_I386_WHY=$("$(dirname "${BASH_SOURCE[0]}")/i386-emulation" --check 2>&1); then
+  VORKAST_I386=emulate
+else
+  VORKAST_I386=none
+  VORKAST_I386_WHY="this kernel cannot execute 32-bit x86 code, and emulating it is not possible: $VORKAST_I386_WHY"
+fi
+export VORKAST_I386 VORKAST_I386_WHY
+if [ "$VORKAST_I386" = native ] || [ "$VORKAST_I386" = emulated ]; then
   export VORKAST_CAN_RUN_I386=1
 else
   export VORKAST_CAN_RUN_I386=0
