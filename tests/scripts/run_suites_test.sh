@@ -13,18 +13,21 @@ cat >"$tree/CTestTestfile.cmake" <<'CTEST'
 add_test(Suite.Passes "/bin/sh" "-c" "echo '[ RUN      ] Suite.Passes'")
 add_test(Suite.RanAndFailsOnce "/bin/sh" "-c" "echo x >>runs.failing; echo '[ RUN      ] Suite.RanAndFailsOnce'; [ $(wc -l <runs.failing) -gt 1 ]")
 add_test(Suite.DidNotStartOnce "/bin/sh" "-c" "echo x >>runs.nostart; if [ $(wc -l <runs.nostart) -gt 1 ]; then echo '[ RUN      ] Suite.DidNotStartOnce'; else echo 'loader: could not start'; exit 1; fi")
+add_test(Suite.ScriptFailsOnce "/bin/sh" "-c" "echo x >>runs.script; echo 'script: a check failed'; [ $(wc -l <runs.script) -gt 1 ]")
+set_tests_properties(Suite.ScriptFailsOnce PROPERTIES LABELS "wine;script")
 add_test(Suite.Skipped "/bin/sh" "-c" "echo '[  SKIPPED ] Suite.Skipped'")
 set_tests_properties(Suite.Skipped PROPERTIES SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
 CTEST
 
 out=$("$repo/scripts/run-suites" "$tree" "rig" "$tree/result" 2>&1)
 rc=$?
-check "exit status with one failure" "$rc" 1
-check "passed failed skipped" "$(cat "$tree/result" 2>/dev/null)" "2 1 1"
+check "exit status with two failures" "$rc" 1
+check "passed failed skipped" "$(cat "$tree/result" 2>/dev/null)" "2 2 1"
 check "runs of the test that ran and failed" "$(wc -l <"$tree/runs.failing")" 1
 check "runs of the test that did not start" "$(wc -l <"$tree/runs.nostart")" 2
+check "runs of a script test that failed" "$(wc -l <"$tree/runs.script")" 1
 check "retry notice" "$(grep -c '^retry: Suite.DidNotStartOnce did not start' <<<"$out")" 1
 check "retry of a test that ran" "$(grep -c '^retry: Suite.RanAndFailsOnce' <<<"$out")" 0
-check "closing line" "$(tail -n1 <<<"$out")" "rig: 2 passed, 1 failed, 1 skipped"
-[ $fail = 0 ] && echo "run-suites: a failing test counts at once, a test that did not start is retried once"
+check "closing line" "$(tail -n1 <<<"$out")" "rig: 2 passed, 2 failed, 1 skipped"
+[ $fail = 0 ] && echo "run-suites: a failing test counts at once, a test that did not start is retried once, a script never"
 [ $fail = 0 ]
