@@ -51,15 +51,21 @@ std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin()
 
 void Print(const std::wstring& line) { vorkast::tools::WriteWide(stdout, line + L"\n"); }
 
-// The name as stored, up to its terminator and never past its field. Control characters are
-// shown as '?' so that a name cannot disturb the terminal.
-std::wstring RecordName(const vorkast::SensorRecord& record, bool* terminated) {
+// The name as stored, copied out of the view once: up to its terminator, all 322 units of the
+// field when it has none.
+std::wstring StoredName(const vorkast::SensorRecord& record) {
     WCHAR units[vorkast::kSensorNameUnits];
     std::memcpy(units, record.name, sizeof units);
     std::size_t length = 0;
     while (length < vorkast::kSensorNameUnits && units[length] != 0) { ++length; }
-    *terminated = length < vorkast::kSensorNameUnits;
-    std::wstring name(units, units + length);
+    return std::wstring(units, units + length);
+}
+
+// The name for a terminal: control characters are shown as '?' so that a name cannot disturb
+// it.
+std::wstring RecordName(const vorkast::SensorRecord& record, bool* terminated) {
+    std::wstring name = StoredName(record);
+    *terminated = name.size() < vorkast::kSensorNameUnits;
     for (wchar_t& c : name) {
         if (c < 0x20 || c == 0x7F) { c = L'?'; }
     }
@@ -205,11 +211,7 @@ struct TableState {
 // is the writer's next change beginning, not a record left busy: it is taken as 0.
 RecordState ReadRecord(const vorkast::SensorRecord* record, const vorkast::Deadline& deadline) {
     RecordState state;
-    WCHAR units[vorkast::kSensorNameUnits];
-    std::memcpy(units, record->name, sizeof units);
-    std::size_t length = 0;
-    while (length < vorkast::kSensorNameUnits && units[length] != 0) { ++length; }
-    state.name.assign(units, units + length);
+    state.name = StoredName(*record);
     const bool copied = vorkast::CopyWholeValue(vorkast::SharedRecordWords(record), deadline, state.value);
     if (!copied) { state.value = vorkast::LoadValueWords(vorkast::SharedRecordWords(record)); }
     const std::int32_t busy = vorkast::LoadBusyWord(record);
