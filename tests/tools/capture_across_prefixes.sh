@@ -28,6 +28,9 @@ fi
 
 # Publishes in the current prefix until $work/flag goes; waits until the table is there.
 publish() {
+  # The log of the previous publisher must not answer for this one: its "publishing" line
+  # would let a reader start before this publisher has made its table.
+  rm -f "$work/publish.log"
   touch "$work/flag"
   { while [ -e "$work/flag" ]; do sleep 0.1; done; } | "${run[@]}" "$bin/vorkast-publish.exe" "$@" \
       --interval 3600000 >"$work/publish.log" 2>&1 &
