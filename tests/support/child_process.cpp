@@ -60,9 +60,18 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     startup.hStdOutput = child_out;
     startup.hStdError = child_err;
     PROCESS_INFORMATION info{};
-    const BOOL started = ::CreateProcessA(path.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                                          CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
-    const DWORD error = ::GetLastError();
+    // Wine answers ERROR_INTERNAL_ERROR when the new process's loader could not be started in
+    // time (seen on a machine loaded by parallel builds); nothing of the child ran then, so a
+    // second try starts the same program afresh. Any other error is the test's to report.
+    BOOL started = FALSE;
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt > 0) { ::Sleep(200); }
+        started = ::CreateProcessA(path.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                                   CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info);
+        error = ::GetLastError();
+        if (started || error != ERROR_INTERNAL_ERROR) { break; }
+    }
     // The child holds its own ends now; ours must go, or the pipes never report their end.
     ::CloseHandle(child_in);
     ::CloseHandle(child_out);
