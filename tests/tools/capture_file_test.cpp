@@ -1,8 +1,9 @@
 // The second form of the sensor file, parsed directly: quoted names for every field a record
 // can hold, the table line, the busy column and recorded changes; old files unchanged; every
 // bad line of a capture reported once with its number; exact value texts.
-#include "tools/common/quoted_name.h"
-#include "tools/publish/sensor_file.h"
+#include "tools/sensor_file/quoted_name.h"
+#include "tools/sensor_file/sensor_file.h"
+#include "tools/sensor_file/value_text.h"
 
 #include <oleauto.h>
 
