@@ -64,7 +64,7 @@ bool CanCapture(const SensorSection& section) {
     if (section.readable_size() > kMaxSectionBytes) {
         std::fprintf(stderr,
                      "vorkast-dump: VorkastSensors is %zu bytes; vorkast-publish serves sections of at most %llu "
-                     "bytes (1 GiB), so a capture could not be served again: nothing written\n",
+                     "bytes (512 MiB), so a capture could not be served again: nothing written\n",
                      section.readable_size(), kMaxSectionBytes);
         return false;
     }

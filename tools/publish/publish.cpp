@@ -42,7 +42,7 @@ constexpr char kUsage[] =
     "  --version N          the header's version (default 1, the only one readers accept)\n"
     "  --count N            the header's count (default: the number of sensors; 0 to 65535)\n"
     "  --section-bytes N    the section's size (default: room for the sensors, no more;\n"
-    "                       at most 1073741824, 1 GiB)\n"
+    "                       at most 536870912, 512 MiB)\n"
     "  --stop-after MS      stop by itself after MS milliseconds\n"
     "  --loop               replay a recording again and again (default: once, then keep its end)\n"
     "  --keep-busy          serve records that were captured busy as busy (default: idle)\n"

@@ -52,10 +52,11 @@ namespace vorkast::tools {
 // The line that starts a file in the second form.
 inline constexpr char kFormat2Line[] = "@vorkast-sensor-file 2";
 
-// The largest section a file may ask for (`@table section-bytes`, `--section-bytes`): 1 GiB,
-// which a 32-bit publisher can still map as one view. vorkast-dump does not capture a larger
-// section, since it could not be served again.
-inline constexpr unsigned long long kMaxSectionBytes = 1ull << 30;
+// The largest section a file may ask for (`@table section-bytes`, `--section-bytes`): 512 MiB,
+// which a 32-bit publisher can map as one view (its largest free stretch of address space is
+// not much larger: about 540 MiB under Wine). vorkast-dump does not capture a larger section,
+// since it could not be served again.
+inline constexpr unsigned long long kMaxSectionBytes = 512ull << 20;
 
 // The most records a header's count can claim. A second-form file may list records beyond
 // them where its section makes room: no reader reaches them, but a capture keeps them.
