@@ -31,8 +31,8 @@
 //
 // Where each part lives: the pieces of a line (line_grammar.h), quoted names (quoted_name.h),
 // type keywords and value texts (value_types.h, value_text.h), generators (generators.h), the
-// parser (parser.cpp), how a recording plays out over time (recording.h), and the writer that
-// turns a table into this text (writer.h).
+// parser (parser.cpp, its `@` lines in directives.cpp), how a recording plays out over time
+// (recording.h), and the writer that turns a table into this text (writer.h).
 #pragma once
 
 #include "sensors/table_layout.h"
