@@ -20,7 +20,7 @@ scoped_variant ReadFromSection(const SensorSection& section, std::size_t index) 
     if (section.version() != kSensorTableVersion) { return TextValue(kWrongVersionMessage); }
     // The count comes first, then the readable limit of 127 records; a record that does not lie
     // wholly inside the view counts as absent.
-    const SensorRecord* record = index < section.count() && index < 127 ? section.record(index) : nullptr;
+    const SensorRecord* record = index < section.count() && index < kRecordsReadByNumber ? section.record(index) : nullptr;
     if (record == nullptr) { return TextValue(kInvalidNumberMessage); }
 
     StoredVariant stored;

@@ -95,6 +95,10 @@ inline VARIANT LoadStoredVariant(const StoredVariant& stored) {
     return value;
 }
 
+// A value read by number reaches the first 127 records only (sensor numbers 1 to 127), whatever
+// the header's count says; the name search and the dialog go through every counted record.
+inline constexpr std::size_t kRecordsReadByNumber = 127;
+
 // Values written to a record's busy word: 1 while the writer changes the value.
 inline constexpr std::int32_t kRecordBusy = 1;
 inline constexpr std::int32_t kRecordIdle = 0;

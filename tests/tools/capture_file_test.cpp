@@ -1,8 +1,9 @@
 // The second form of the sensor file, parsed directly: quoted names for every field a record
 // can hold, the table line, the busy column and recorded changes; old files unchanged; every
 // bad line of a capture reported once with its number; exact value texts.
-#include "tools/common/quoted_name.h"
-#include "tools/publish/sensor_file.h"
+#include "tools/sensor_file/quoted_name.h"
+#include "tools/sensor_file/sensor_file.h"
+#include "tools/sensor_file/value_text.h"
 
 #include <oleauto.h>
 
@@ -102,6 +103,8 @@ TEST(CaptureFile, ATableAndARecordingAreRead) {
         "@set 17 | r8 | 1.5 | busy 0x7\n"
         "@name 1 \"#new | name\"  # a comment\n"
         "@header version 1 count 2\n"
+        "@at 300\n"
+        "@header version 1 count 3 reserved 0xBEEF\n"
         "@end 1000\n"
         "\n# done\n");
     ASSERT_TRUE(f.ok()) << AllMessages(f);
@@ -115,7 +118,7 @@ TEST(CaptureFile, ATableAndARecordingAreRead) {
     EXPECT_EQ(f.sensors[0].busy, 1);
     EXPECT_EQ(f.sensors[1].busy, -1);
     EXPECT_TRUE(f.sensors[1].raw);
-    ASSERT_EQ(f.changes.size(), 4u);
+    ASSERT_EQ(f.changes.size(), 5u);
     EXPECT_EQ(f.changes[0].at_ms, 250u);
     EXPECT_EQ(f.changes[0].index, 1u);
     EXPECT_EQ(LoadStoredVariant(f.changes[0].value).lVal, 5);
@@ -125,6 +128,9 @@ TEST(CaptureFile, ATableAndARecordingAreRead) {
     EXPECT_EQ(f.changes[2].name, L"#new | name");
     EXPECT_EQ(f.changes[3].kind, RecordedChange::Kind::header);
     EXPECT_EQ(f.changes[3].count, 2u);
+    EXPECT_FALSE(f.changes[3].reserved_given) << "a recording from before the reserved word was kept";
+    EXPECT_TRUE(f.changes[4].reserved_given);
+    EXPECT_EQ(f.changes[4].reserved, 0xBEEF);
     EXPECT_EQ(f.end_ms, 1000u);
 }
 
@@ -170,6 +176,8 @@ TEST(CaptureFile, EveryBadLineOfACaptureIsReportedOnceWithItsNumber) {
         {"@name 1 Pump", "expected '@name NUMBER \"name\"'"},
         {"@name 1 \"Pump\" extra", "unexpected 'extra'"},
         {"@header count 3", "expected '@header version V count C'"},
+        {"@header version 1 count 3 reserved", "expected '@header version V count C'"},
+        {"@header version 1 count 3 reserved 0x10000", "expected '@header version V count C'"},
         {"\"Late\" | i4 | 1", "a sensor line after the recording began"},
         {"@end 5", "lies before the last change"},
     };

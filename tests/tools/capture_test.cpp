@@ -12,7 +12,7 @@
 #include "tests/tools/tool_process.h"
 #include "sensors/section.h"
 #include "sensors/table_writer.h"
-#include "tools/publish/sensor_file.h"
+#include "tools/sensor_file/sensor_file.h"
 
 #include <oleauto.h>
 

@@ -3,7 +3,7 @@
 // file, and keeps generated values changing.
 #include "tests/tools/tool_process.h"
 #include "tools/common/console.h"
-#include "tools/publish/sensor_file.h"
+#include "tools/sensor_file/sensor_file.h"
 
 #include <oleauto.h>
 
@@ -51,6 +51,13 @@ std::string TextOf(VARIANT value) {
     const std::string utf8 = tools::ToUtf8(text.bstrVal);
     ::VariantClear(&text);
     return utf8;
+}
+
+// The built-in sensor set, as vorkast-publish --print-default prints it.
+tools::SensorFile BuiltInSet() {
+    const ToolResult r = RunTool(kPublish, {"--print-default"});
+    EXPECT_EQ(r.exit_code, 0u) << r.err;
+    return tools::ParseSensorFile(r.out);
 }
 
 class PublishAndDump : public ::testing::Test {
@@ -248,12 +255,31 @@ TEST_F(PublishAndDump, GeneratedValuesKeepChanging) {
     EXPECT_GT(second, first) << "the ramp did not move";
 }
 
+TEST_F(PublishAndDump, TheBuiltInSetIsValidAndCoversEveryKind) {
+    const tools::SensorFile f = BuiltInSet();
+    ASSERT_TRUE(f.ok()) << tools::FormatMessage(f.errors[0]);
+    EXPECT_TRUE(f.warnings.empty()) << tools::FormatMessage(f.warnings[0]);
+    int reals = 0, integers = 0, bools = 0, dates = 0, changing = 0;
+    for (const tools::SensorDefinition& s : f.sensors) {
+        reals += s.type == VT_R8 || s.type == VT_R4;
+        integers += s.type == VT_I4;
+        bools += s.type == VT_BOOL;
+        dates += s.type == VT_DATE;
+        changing += s.generator != tools::Generator::fixed;
+    }
+    EXPECT_GE(reals, 5) << "temperatures, voltages, load";
+    EXPECT_GE(integers, 2) << "fan speeds";
+    EXPECT_GE(bools, 1);
+    EXPECT_GE(dates, 1);
+    EXPECT_GE(changing, 5);
+}
+
 TEST_F(PublishAndDump, WithoutAFileTheBuiltInSetIsServed) {
     std::string log;
     const auto publisher = StartPublisher({}, &log);
     ASSERT_NE(publisher, nullptr) << log;
     const auto rows = Rows(RunTool(kDump, {}).out);
-    const tools::SensorFile builtin = tools::ParseSensorFile(tools::kDefaultSensorFile);
+    const tools::SensorFile builtin = BuiltInSet();
     ASSERT_EQ(rows.size(), builtin.sensors.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         ASSERT_GE(rows[i].size(), 3u);

@@ -37,7 +37,7 @@ inline SeenTable SeeTable() {
     seen.present = true;
     seen.readable = section.readable_size();
     if (section.has_header()) { seen.header = Hex(section.base(), kSensorTableHeaderSize); }
-    const std::size_t records = std::min<std::size_t>(section.whole_records(), 65535);
+    const std::size_t records = section.whole_records();
     for (std::size_t i = 0; i < records; ++i) {
         const SensorRecord* r = section.record(i);
         std::size_t length = 0;

@@ -5,8 +5,13 @@
 // size, names, values, busy words), and a recording is replayed with its original timing.
 #include "sensors/table_writer.h"
 #include "tools/common/console.h"
-#include "tools/publish/sensor_file.h"
+#include "tools/publish/default_sensors.h"
+#include "tools/publish/replay.h"
+#include "tools/publish/served_records.h"
+#include "tools/sensor_file/generators.h"
+#include "tools/sensor_file/sensor_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +29,8 @@ using vorkast::tools::ParseUnsigned;
 using vorkast::tools::SensorDefinition;
 using vorkast::tools::SensorFile;
 using vorkast::tools::StopSignal;
+using vorkast::tools::WriteBusyWord;
+using vorkast::tools::WriteName;
 
 constexpr char kUsage[] =
     "usage: vorkast-publish [SENSORS.txt] [options]\n"
@@ -34,7 +41,8 @@ constexpr char kUsage[] =
     "  --interval MS        time between updates (default 1000; 10 to 3600000)\n"
     "  --version N          the header's version (default 1, the only one readers accept)\n"
     "  --count N            the header's count (default: the number of sensors; 0 to 65535)\n"
-    "  --section-bytes N    the section's size (default: room for the sensors, no more)\n"
+    "  --section-bytes N    the section's size (default: room for the sensors, no more;\n"
+    "                       at most 536870912, 512 MiB)\n"
     "  --stop-after MS      stop by itself after MS milliseconds\n"
     "  --loop               replay a recording again and again (default: once, then keep its end)\n"
     "  --keep-busy          serve records that were captured busy as busy (default: idle)\n"
@@ -91,7 +99,7 @@ Options ParseArguments(int argc, char** argv) {
             o.count = number(0, 65535);
             o.count_given = true;
         } else if (a == "--section-bytes") {
-            o.section_bytes = number(1, 256ull << 20);
+            o.section_bytes = number(1, vorkast::tools::kMaxSectionBytes);
         } else if (a == "--stop-after") {
             o.stop_after_ms = number(1, 24ull * 3600 * 1000);
         } else if (a == "--ignore-stdin") {
@@ -128,114 +136,6 @@ bool ReadWholeFile(const std::string& path, std::string* contents) {
     return true;
 }
 
-// A name of 322 units fills the field with no terminator, as it was captured.
-void WriteName(vorkast::SensorTableWriter& writer, std::size_t index, const std::wstring& name) {
-    if (name.size() >= vorkast::kSensorNameUnits) {
-        writer.set_name_units(index, name.data(), vorkast::kSensorNameUnits);
-    } else {
-        writer.set_name(index, name);
-    }
-}
-
-// After a value was written under the busy protocol (which leaves the word 0): the busy word
-// as captured. A record captured busy (1) stays busy only with --keep-busy, since a busy word
-// that never clears makes every read of it give up; true when such a word was served idle.
-bool WriteBusyWord(vorkast::SensorTableWriter& writer, std::size_t index, std::int32_t busy, bool keep_busy) {
-    if (busy == vorkast::kRecordBusy && !keep_busy) { return true; }
-    if (busy != vorkast::kRecordIdle) { writer.set_busy(index, busy); }
-    return false;
-}
-
-// Replays a recording's changes at their times since the start (and again after each
-// recording length with --loop).
-class Replay {
-public:
-    Replay(const SensorFile& file, bool loop, ULONGLONG start)
-        : file_(file), loop_(loop), pass_start_(start),
-          period_(file.end_ms != 0 ? file.end_ms : (file.changes.empty() ? 0 : file.changes.back().at_ms)) {}
-
-    bool active() const { return file_.is_recording(); }
-    unsigned long long period() const { return period_; }
-
-    // When the next change (or the next pass) is due; `fallback` when nothing more is.
-    ULONGLONG next_due(ULONGLONG fallback) const {
-        if (!active()) { return fallback; }
-        if (next_ < file_.changes.size()) { return std::min(fallback, pass_start_ + file_.changes[next_].at_ms); }
-        if (loop_) { return std::min(fallback, pass_start_ + period_); }
-        return fallback;
-    }
-
-    // Writes every change that is due at `now`. True when a single replay has just ended.
-    bool Apply(ULONGLONG now, vorkast::SensorTableWriter& writer, const Options& o, const vorkast::SensorTableHeader& first,
-               std::size_t fitting) {
-        if (!active()) { return false; }
-        for (;;) {
-            while (next_ < file_.changes.size() && now >= pass_start_ + file_.changes[next_].at_ms) {
-                Write(file_.changes[next_++], writer, o);
-            }
-            if (next_ < file_.changes.size()) { return false; }
-            if (!loop_) {
-                const bool just_ended = !ended_;
-                ended_ = true;
-                return just_ended;
-            }
-            if (now < pass_start_ + period_) { return false; }
-            // The next pass starts from the table as first published.
-            Restore(writer, o, first, fitting);
-            pass_start_ += period_;
-            next_ = 0;
-        }
-    }
-
-private:
-    void Write(const vorkast::tools::RecordedChange& c, vorkast::SensorTableWriter& writer, const Options& o) {
-        using Kind = vorkast::tools::RecordedChange::Kind;
-        if (c.kind == Kind::header) {
-            if (writer.size() >= vorkast::kSensorTableHeaderSize) {
-                writer.set_version(c.version);
-                writer.set_count(c.count);
-            }
-            return;
-        }
-        if (c.index >= writer.capacity()) { return; }  // --section-bytes left it out
-        touched_.push_back(c.index);
-        if (c.kind == Kind::name) {
-            WriteName(writer, c.index, c.name);
-        } else {
-            writer.set_stored_value(c.index, c.value);
-            WriteBusyWord(writer, c.index, c.busy, o.keep_busy);
-        }
-    }
-
-    void Restore(vorkast::SensorTableWriter& writer, const Options& o, const vorkast::SensorTableHeader& first,
-                 std::size_t fitting) {
-        for (std::size_t index : touched_) {
-            if (index < fitting) {
-                const SensorDefinition& s = file_.sensors[index];
-                WriteName(writer, index, s.name);
-                writer.set_stored_value(index, s.fixed);
-                WriteBusyWord(writer, index, s.busy, o.keep_busy);
-            } else {
-                writer.set_name(index, L"");
-                writer.set_stored_value(index, vorkast::StoredVariant{});
-            }
-        }
-        touched_.clear();
-        if (writer.size() >= vorkast::kSensorTableHeaderSize) {
-            writer.set_version(first.version);
-            writer.set_count(first.count);
-        }
-    }
-
-    const SensorFile& file_;
-    const bool loop_;
-    ULONGLONG pass_start_;
-    const unsigned long long period_;
-    std::size_t next_ = 0;
-    bool ended_ = false;
-    std::vector<std::size_t> touched_;
-};
-
 int Publish(const Options& o, const SensorFile& file) {
     const std::vector<SensorDefinition>& sensors = file.sensors;
     const std::size_t section_bytes =
@@ -254,7 +154,9 @@ int Publish(const Options& o, const SensorFile& file) {
     }
     const unsigned long long version = o.version_given ? o.version : file.table.version;
     const unsigned long long count =
-        o.count_given ? o.count : (file.table.count_given ? file.table.count : sensors.size());
+        o.count_given ? o.count
+                      : (file.table.count_given ? file.table.count
+                                                : std::min(sensors.size(), vorkast::tools::kMostCountedRecords));
     vorkast::SensorTableHeader first{};
     if (has_header) {
         writer.header().reserved = file.table.reserved;
@@ -279,10 +181,15 @@ int Publish(const Options& o, const SensorFile& file) {
                     served_idle, served_idle == 1 ? "" : "s", served_idle == 1 ? "is" : "are");
     }
     const ULONGLONG start = ::GetTickCount64();
-    Replay replay(file, o.loop, start);
-    if (replay.active()) {
+    vorkast::tools::Replay replay(file, o.loop, o.keep_busy, first, fitting);
+    const vorkast::tools::ReplayTimeline& timeline = replay.timeline();
+    if (timeline.active()) {
         std::printf("vorkast-publish: replaying a recording of %zu change%s over %llu ms, %s\n", file.changes.size(),
-                    file.changes.size() == 1 ? "" : "s", replay.period(), o.loop ? "again and again" : "once");
+                    file.changes.size() == 1 ? "" : "s", timeline.length_ms(), o.loop ? "again and again" : "once");
+        if (o.loop && timeline.pass_ms() != timeline.length_ms()) {
+            std::printf("vorkast-publish: its last state is held for %llu ms before each new pass\n",
+                        timeline.pass_ms() - timeline.length_ms());
+        }
     }
     std::printf("vorkast-publish: stop with Ctrl+C%s\n",
                 o.ignore_stdin || !vorkast::tools::HasStandardInput() ? "" : " or by ending standard input");
@@ -297,12 +204,13 @@ int Publish(const Options& o, const SensorFile& file) {
 
     ULONGLONG next = start + o.interval_ms;
     for (;;) {
-        if (replay.Apply(::GetTickCount64(), writer, o, first, fitting)) {
+        if (replay.Apply(::GetTickCount64() - start, writer)) {
             std::printf("vorkast-publish: the recording has been replayed; its last state stays published\n");
             std::fflush(stdout);
         }
         ULONGLONG now = ::GetTickCount64();
-        ULONGLONG wake = replay.next_due(next);
+        const unsigned long long due = timeline.next_due_ms();
+        ULONGLONG wake = due == ~0ull ? next : std::min<ULONGLONG>(next, start + due);
         if (o.stop_after_ms != 0) { wake = std::min<ULONGLONG>(wake, start + o.stop_after_ms); }
         const DWORD wait = wake > now ? static_cast<DWORD>(wake - now) : 0;
         if (::WaitForSingleObject(stop.event(), wait) == WAIT_OBJECT_0) { break; }
@@ -350,7 +258,7 @@ int Run(int argc, char** argv) {
                      file.errors.size() == 1 ? "" : "s", source.c_str());
         return 1;
     }
-    if (o.loop && (!file.is_recording() || Replay(file, true, 0).period() == 0)) {
+    if (o.loop && (!file.is_recording() || vorkast::tools::ReplayTimeline(file, true).pass_ms() == 0)) {
         std::fprintf(stderr, "vorkast-publish: --loop needs a recording that lasts (%s has %s)\n", source.c_str(),
                      file.is_recording() ? "no length" : "no recording");
         return 2;

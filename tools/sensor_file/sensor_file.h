@@ -1,4 +1,4 @@
-// The sensor file of vorkast-publish: one sensor a line,
+// The sensor file: a "VorkastSensors" table written as text, one record a line,
 //
 //     name | type | value or generator
 //
@@ -15,23 +15,24 @@
 // trimmed; it cannot hold '|'. The file is UTF-8 (a byte-order mark is skipped); a line that is
 // not valid UTF-8 is read in the ANSI code page.
 //
-// The parser reports every bad line with its number; a file with any error publishes nothing.
-//
 // A file whose first line (after blank and comment lines) is `@vorkast-sensor-file 2` may
-// also say what the old form cannot, which is what vorkast-dump writes when it captures a live
-// table (old files read exactly as before):
+// also say what the first form cannot; vorkast-dump writes this form when it captures a live
+// table (files of the first form read exactly as before):
 //
 //     @vorkast-sensor-file 2
 //     @table version 1 count 20 reserved 0x0000 section-bytes 12288
-//     "  Fan | 2  " | i4 | 1350              # a quoted name (tools/common/quoted_name.h)
+//     "  Fan | 2  " | i4 | 1350              # a quoted name (quoted_name.h)
 //     ""            | raw | 08 00 ... 00 | busy 1
 //     @at 500                                # a recording: changes at times since the start
 //     @set 2 | i4 | 1360
-//     @header version 1 count 21
+//     @header version 1 count 21 reserved 0x0000
 //     @name 3 "Pump"
 //     @end 1000
 //
-// The busy column carries a record's busy word as it was captured.
+// Where each part lives: the pieces of a line (line_grammar.h), quoted names (quoted_name.h),
+// type keywords and value texts (value_types.h, value_text.h), generators (generators.h), the
+// parser (parser.cpp, its `@` lines in directives.cpp), how a recording plays out over time
+// (recording.h), and the writer that turns a table into this text (writer.h).
 #pragma once
 
 #include "sensors/table_layout.h"
@@ -41,12 +42,25 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <random>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vorkast::tools {
+
+// The line that starts a file in the second form.
+inline constexpr char kFormat2Line[] = "@vorkast-sensor-file 2";
+
+// The largest section a file may ask for (`@table section-bytes`, `--section-bytes`): 512 MiB,
+// which a 32-bit publisher can map as one view (its largest free stretch of address space is
+// not much larger: about 540 MiB under Wine). vorkast-dump does not capture a larger section,
+// since it could not be served again.
+inline constexpr unsigned long long kMaxSectionBytes = 512ull << 20;
+
+// The most records a header's count can claim. A second-form file may list records beyond
+// them where its section makes room: no reader reaches them, but a capture keeps them.
+inline constexpr std::size_t kMostCountedRecords = std::numeric_limits<std::uint16_t>::max();
 
 enum class Generator {
     fixed,   // the value as written
@@ -59,7 +73,7 @@ enum class Generator {
 
 struct SensorDefinition {
     int line = 0;             // 1-based line in the file
-    std::wstring name;        // as stored in the record
+    std::wstring name;        // as stored in the record (322 units: no terminator)
     VARTYPE type = VT_EMPTY;  // the variant type (for raw: the tag in the given bytes)
     bool raw = false;         // 16 bytes stored exactly as given
     Generator generator = Generator::fixed;
@@ -76,7 +90,7 @@ struct TableShape {
     std::uint32_t version = kSensorTableVersion;
     bool count_given = false;
     std::uint16_t count = 0;
-    std::uint16_t reserved = 0;  // the header's bytes 6 and 7, which readers do not read
+    std::uint16_t reserved = 0;     // the header's bytes 6 and 7, which readers do not read
     std::size_t section_bytes = 0;  // 0: room for the records
 };
 
@@ -86,12 +100,14 @@ struct RecordedChange {
     int line = 0;
     unsigned long long at_ms = 0;
     Kind kind = Kind::value;
-    std::size_t index = 0;      // value, name: the record (0-based)
-    StoredVariant value{};      // value: the new 16 bytes
-    std::int32_t busy = 0;      // value: the busy word after the change
-    std::wstring name;          // name: the new code units (322: no terminator)
-    std::uint32_t version = 0;  // header
-    std::uint16_t count = 0;    // header
+    std::size_t index = 0;         // value, name: the record (0-based)
+    StoredVariant value{};         // value: the new 16 bytes
+    std::int32_t busy = 0;         // value: the busy word after the change
+    std::wstring name;             // name: the new code units (322: no terminator)
+    std::uint32_t version = 0;     // header
+    std::uint16_t count = 0;       // header
+    bool reserved_given = false;   // header: recordings before the reserved word was kept lack it
+    std::uint16_t reserved = 0;    // header
 };
 
 struct SensorFileMessage {
@@ -112,26 +128,11 @@ struct SensorFile {
     bool is_recording() const { return !changes.empty() || end_ms != 0; }
 };
 
-// Parses a whole file's contents. Never throws for bad input: everything wrong is in `errors`.
+// Parses a whole file's contents. Never throws for bad input: everything wrong is in `errors`,
+// each with its line; a file with any error is not to be published.
 SensorFile ParseSensorFile(std::string_view text);
 
 // "line 3: unknown type 'float' ..." (or the text alone for line 0).
 std::string FormatMessage(const SensorFileMessage& message);
-
-// The built-in sensor set used when no file is given: temperatures, fan speeds, voltages, a
-// load percentage, a Boolean and dates, in the format above.
-extern const char kDefaultSensorFile[];
-
-// The type and value columns ("r8 | 61.5", "raw | 05 00 ...") that read back to exactly these
-// 16 bytes: a typed value where its text parses back to the same bits, raw bytes otherwise.
-std::string ExactValueColumns(const StoredVariant& stored);
-
-// The line that starts a file in the second form.
-inline constexpr char kFormat2Line[] = "@vorkast-sensor-file 2";
-
-// The value of `sensor` `seconds` after publishing began, as stored bytes. Fixed and raw
-// sensors give their fixed bytes; integer types are rounded and kept in their type's range;
-// generated real numbers are rounded to 3 decimal places.
-StoredVariant SensorValueAt(const SensorDefinition& sensor, double seconds, std::mt19937& random);
 
 }  // namespace vorkast::tools

@@ -1,4 +1,4 @@
-#include "tools/common/quoted_name.h"
+#include "tools/sensor_file/quoted_name.h"
 
 #include "sensors/table_layout.h"
 
