@@ -305,10 +305,11 @@ TEST(ValueBySensor, GivesUpOnARecordThatStaysBusyAfterASecondAtLittleCost) {
     EXPECT_EQ(got.answer, kCannotRead);
     EXPECT_GE(got.took.count(), 900) << "gave up before the bound of about a second";
     EXPECT_LE(got.took.count(), 1500) << "gave up well after the bound of about a second";
-    // The promise is a few percent of a processor; the bound is loose (thread times come in
-    // 10 ms ticks under Wine, and emulated 32-bit code pays more per look), but a wait that keeps
-    // its processor busy uses nearly all of the second.
-    EXPECT_LE(got.processor.count(), got.took.count() / 5)
+    // The promise is at most 5 % of a processor (about 2 % measured); the bound is twice that
+    // (thread times come in 10 ms ticks under Wine, and emulated 32-bit code pays more per look).
+    // A wait that keeps yielding its processor uses all of the second on a quiet machine, and
+    // still about a third where other work on the machine keeps taking the processor it yields.
+    EXPECT_LE(got.processor.count(), got.took.count() / 10)
         << "the waiting thread used " << got.processor.count() << " ms of processor time in " << got.took.count()
         << " ms";
     EXPECT_EQ(host.by_name("C"), "3") << "other records are not held up";
