@@ -3,10 +3,74 @@
 #include "sensors/section.h"
 #include "sensors/stable_copy.h"
 
+#include <emmintrin.h>
+
+#include <algorithm>
 #include <cstring>
 
 namespace vorkast {
 namespace {
+
+// A name query as the code units that a matching record name holds.
+//
+// A record's name matches when, converting each code unit up to 0xFF to the byte of the same
+// value (a higher unit never matches) and ending at its terminator or after 255 bytes, it equals
+// the query. So a query of L < 255 bytes matches exactly the names whose units 0..L-1 are its
+// bytes and whose unit L is the terminator; one of 255 bytes the names whose first 255 units are
+// its bytes; a longer one nothing. The query is turned into those units once, and each record's
+// name is compared with them 8 units (16 bytes) at a time, left at the first 8 that differ: on a
+// table whose names share a long prefix that is one or two comparisons per record. Units past
+// those that take part are loaded with their 8 (they lie inside the record's name field) but
+// never counted: nothing behind a name's terminator can change the answer, since the terminator
+// itself differs from the query's byte at its place or ends the units compared.
+class NameQuery {
+public:
+    explicit NameQuery(const char* query) noexcept {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(query);
+        std::size_t length = 0;
+        while (length <= kMaxNameBytes && bytes[length] != 0) { ++length; }
+        if (length > kMaxNameBytes) { return; }  // no converted name is that long: nothing matches
+        const std::size_t compared = length < kMaxNameBytes ? length + 1 : kMaxNameBytes;  // with the terminator
+        for (std::size_t k = 0; k < length; ++k) { units_[k] = bytes[k]; }  // units_[length] stays 0
+        chunks_ = (compared + kChunkUnits - 1) / kChunkUnits;
+        for (std::size_t c = 0; c < chunks_; ++c) {
+            const std::size_t in_chunk = std::min(compared - c * kChunkUnits, kChunkUnits);
+            needed_[c] = static_cast<unsigned>((1u << (2 * in_chunk)) - 1);  // two mask bits per unit
+        }
+        first_units_ = LoadChunk(units_);
+    }
+
+    // Whether the record's name, as it stands in the view now, matches.
+    bool matches(const SensorRecord& record) const noexcept {
+        const auto* name = reinterpret_cast<const unsigned char*>(record.name);
+        if (!ChunkEqual(LoadChunk(name), first_units_, needed_[0])) { return false; }
+        for (std::size_t c = 1; c < chunks_; ++c) {
+            if (!ChunkEqual(LoadChunk(name + c * kChunkBytes), LoadChunk(units_ + c * kChunkUnits), needed_[c])) {
+                return false;
+            }
+        }
+        return chunks_ != 0;
+    }
+
+private:
+    static constexpr std::size_t kMaxNameBytes = 255;  // bytes of a converted name that take part
+    static constexpr std::size_t kChunkBytes = 16;
+    static constexpr std::size_t kChunkUnits = kChunkBytes / sizeof(WCHAR);
+    static constexpr std::size_t kMaxChunks = (kMaxNameBytes + kChunkUnits - 1) / kChunkUnits;
+    static_assert(kMaxChunks * kChunkUnits <= kSensorNameUnits, "every chunk loaded lies inside the name field");
+
+    static __m128i LoadChunk(const void* at) { return _mm_loadu_si128(static_cast<const __m128i*>(at)); }
+    // Whether the units whose mask bits are in `needed` are equal in both chunks.
+    static bool ChunkEqual(__m128i name, __m128i units, unsigned needed) {
+        const auto equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(name, units)));
+        return (equal & needed) == needed;
+    }
+
+    WCHAR units_[kMaxChunks * kChunkUnits] = {};
+    unsigned needed_[kMaxChunks] = {};  // 0 in the first chunk when nothing can match
+    std::size_t chunks_ = 0;            // chunks holding units that take part; 0: nothing matches
+    __m128i first_units_ = _mm_setzero_si128();
+};
 
 scoped_variant TextValue(const char* message) {
     scoped_variant v;
@@ -57,7 +121,7 @@ scoped_variant ReadSensorValue(std::uint16_t number) {
 }
 
 std::uint16_t FindSensorByName(const char* query) noexcept {
-    const auto* wanted = reinterpret_cast<const unsigned char*>(query);
+    const NameQuery wanted(query);
     const SensorSection section;
     if (!section.is_open() || !section.has_header() || section.version() != kSensorTableVersion) {
         return 0;
@@ -66,18 +130,7 @@ std::uint16_t FindSensorByName(const char* query) noexcept {
     for (std::size_t i = 0; i < section.count(); ++i) {
         const SensorRecord* record = section.record(i);
         if (record == nullptr) { return 0; }  // the rest of the table is not in the view
-        const volatile WCHAR* name = record->name;
-        // Compare while converting: each code unit up to 0xFF is the byte of the same value; a
-        // higher one never matches; at most 255 bytes of a name take part.
-        for (std::size_t k = 0;; ++k) {
-            if (k == 255) {
-                if (wanted[k] == 0) { return static_cast<std::uint16_t>(i + 1); }
-                break;
-            }
-            const WCHAR unit = name[k];
-            if (unit > 0xFF || unit != wanted[k]) { break; }
-            if (unit == 0) { return static_cast<std::uint16_t>(i + 1); }
-        }
+        if (wanted.matches(*record)) { return static_cast<std::uint16_t>(i + 1); }
     }
     return 0;
 }

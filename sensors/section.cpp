@@ -28,6 +28,7 @@ SensorSection::SensorSection()
         return;
     }
     readable_ = ReadableBytes(view_.get());
+    whole_records_ = WholeRecords(readable_);
     state_ = State::open;
 }
 
@@ -36,19 +37,6 @@ SensorSection::~SensorSection() {
     // view first, then handle, on every path.
     view_.reset();
     handle_.reset();
-}
-
-std::uint32_t SensorSection::version() const {
-    return reinterpret_cast<const volatile SensorTableHeader*>(base())->version;
-}
-
-std::uint16_t SensorSection::count() const {
-    return reinterpret_cast<const volatile SensorTableHeader*>(base())->count;
-}
-
-const SensorRecord* SensorSection::record(std::size_t index) const {
-    if (!is_open() || index >= whole_records()) { return nullptr; }
-    return reinterpret_cast<const SensorRecord*>(base() + SensorRecordOffset(index));
 }
 
 }  // namespace vorkast

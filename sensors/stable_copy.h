@@ -51,18 +51,29 @@ private:
     clock::time_point end_;
 };
 
-// How long a wait spins on the busy word (with a pause between looks) before it gives the CPU
-// away between looks: long enough for any writer that is running, short enough that a writer
-// that stalls costs the host's thread little.
+// A wait on the busy word goes through three stages, each looking at the word anew between
+// its pauses, so that a writer that is running is met at once and one that has stalled (or died
+// mid-update) costs the host's thread little:
+//   - it spins with a pause instruction between looks for kBusySpin: any running writer is done
+//     by then;
+//   - then, up to kBusyYield from the first look, it offers the processor to other threads
+//     between looks (SwitchToThread): a writer that was preempted gets its processor back, and
+//     a word cleared within these first milliseconds is still seen at once. Where no other
+//     thread is ready SwitchToThread returns at once (Wine always does), so this stage costs a
+//     processor for its length: it must stay short;
+//   - after that it sleeps about a millisecond between looks (Sleep(1); longer where the
+//     system's timer runs coarser), which costs next to nothing.
 inline constexpr std::chrono::microseconds kBusySpin{50};
+inline constexpr std::chrono::milliseconds kBusyYield{5};
 
 // Waits until the busy word is clear. The first look is immediate and every look fetches the
-// word anew, so a cleared word is seen at once; the deadline is looked at every 64 spins and on
-// every look once the thread yields. False when the word is still set at the deadline.
+// word anew; the deadline is looked at every 64 spins and on every look after that. False when
+// the word is still set at the deadline.
 template <typename Words>
 bool WaitUntilIdle(const Words& words, const Deadline& deadline) {
     if (words.busy() != kRecordBusy) { return true; }
-    const auto spin_end = Deadline::clock::now() + kBusySpin;
+    const auto first_look = Deadline::clock::now();
+    const auto spin_end = first_look + kBusySpin;
     for (unsigned looks = 1;; ++looks) {
         YieldProcessor();  // a macro on some targets
         if (words.busy() != kRecordBusy) { return true; }
@@ -72,8 +83,16 @@ bool WaitUntilIdle(const Words& words, const Deadline& deadline) {
             if (now >= spin_end) { break; }
         }
     }
+    const auto yield_end = first_look + kBusyYield;
     for (;;) {
         ::SwitchToThread();
+        if (words.busy() != kRecordBusy) { return true; }
+        const auto now = Deadline::clock::now();
+        if (deadline.passed(now)) { return false; }
+        if (now >= yield_end) { break; }
+    }
+    for (;;) {
+        ::Sleep(1);
         if (words.busy() != kRecordBusy) { return true; }
         if (deadline.passed()) { return false; }
     }

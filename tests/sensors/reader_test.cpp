@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
+#include <string>
 
 namespace vorkast {
 namespace {
@@ -65,6 +67,41 @@ TEST(FindSensorByName, UnterminatedNameEndsAtItsField) {
     table.set_count(2);
     EXPECT_EQ(FindSensorByName(std::string(255, 'n').c_str()), 1) << "compared as its first 255";
     EXPECT_EQ(FindSensorByName("next"), 2);
+}
+
+// Names that share long prefixes with the query and each other, differing at or next to every
+// multiple of 8 units (where a comparison of several units at once could go wrong) and at the
+// 255-unit limit.
+TEST(FindSensorByName, NamesSharingLongPrefixesDifferWhereTheyDiffer) {
+    const std::wstring p254(254, L'p');
+    const std::wstring names[] = {
+        L"Sensor 10",               // 1: "Sensor 1" and a unit more, the 9th
+        L"Sensor 1",                // 2: exactly 8 units
+        L"Sensor 100000000",        // 3: 16 units
+        L"Sensor 10000000",         // 4: 15 units
+        L"Sensor 100000000000000\u0130",  // 5: 23 units, the last U+0130 (low byte '0')
+        L"Sensor 1000000000000000", // 6: 23 units
+        p254 + L"q" + L"tail",      // 7: compared as its first 255 units
+        p254 + L"r",                // 8
+    };
+    SensorTableWriter table(std::size(names));
+    for (std::size_t i = 0; i < std::size(names); ++i) { table.set_name(i, names[i]); }
+    table.set_count(static_cast<std::uint16_t>(std::size(names)));
+    const std::string q254(254, 'p');
+    const struct {
+        std::string query;
+        std::uint16_t expected;
+    } cases[] = {
+        {"Sensor 1", 2},         {"Sensor 10", 1},         {"Sensor 100000000", 3},
+        {"Sensor 10000000", 4},  {"Sensor 1000000000", 0}, {"Sensor 1000000000000000", 6},
+        {"Sensor 100000000000000\x31", 0},
+        {q254 + "q", 7},         {q254 + "r", 8},          {q254 + "s", 0},
+        {q254 + "qt", 0},        {q254, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FindSensorByName(c.query.c_str()), c.expected) << "query of " << c.query.size() << " bytes: \""
+                                                                  << c.query << "\"";
+    }
 }
 
 TEST(ReadSensorValue, ReturnsTheStoredVariantItself) {

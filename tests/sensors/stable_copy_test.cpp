@@ -54,6 +54,10 @@ public:
         busy_ = kRecordIdle;
     }
     void set_busy(std::int32_t busy) { busy_ = busy; }
+    // Part of a write: value words [first, last) only.
+    void set_words(int first, int last, std::uint32_t value) {
+        for (int i = first; i < last; ++i) { words_[i] = value; }
+    }
     void before_load(int k, std::function<void()> action) { actions_[k] = std::move(action); }
     // Runs `action` before every load from `k` on.
     void before_every_load(std::function<void()> action) { every_ = std::move(action); }
@@ -113,6 +117,22 @@ const InterleavingCase kInterleavings[] = {
      [](ScriptedRecord& r) {
          r.set_busy(kRecordBusy);
          r.before_load(3, [&r] { r.write_whole(kNew); });
+     },
+     kNew},
+    // Both copies see the same half-written value; only the busy word tells.
+    {"busy set and half the new value stored before the first copy, the rest and the clear after the second",
+     [](ScriptedRecord& r) {
+         r.before_load(2, [&r] { r.set_busy(kRecordBusy); r.set_words(0, 2, kNew); });
+         r.before_load(12, [&r] { r.set_words(2, 4, kNew); r.set_busy(kRecordIdle); });
+     },
+     kNew},
+    // A reader that copies before the word is clear takes the half-written value twice and finds
+    // the word clear after its second copy (load 9): only the wait before the first copy tells.
+    {"half the new value stored under a set word at the first look, the rest and the clear before load 9",
+     [](ScriptedRecord& r) {
+         r.set_busy(kRecordBusy);
+         r.set_words(0, 2, kNew);
+         r.before_load(9, [&r] { r.set_words(2, 4, kNew); r.set_busy(kRecordIdle); });
      },
      kNew},
 };
