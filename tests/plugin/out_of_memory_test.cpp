@@ -181,7 +181,7 @@ struct GoneCase {
     Call call;
     const char* answer;          // while memory is gone
     const char* answer_after;    // the same call once memory is back (null: not asked)
-    const char* answer_strings;  // while only strings fail, where that differs (null: the same)
+    const char* answer_strings = nullptr;  // while only strings fail, where that differs
 };
 
 const GoneCase kGoneCases[] = {
