@@ -150,10 +150,14 @@ std::string Describe(const Outcome& o, Export calls) {
     if (calls == Export::kConfigure) {
         out << ", message boxes [";
         for (const auto& b : o.dialog.message_boxes) { out << "\"" << b << "\" "; }
-        out << "], dialog " << (o.dialog.dialog_initialised ? "shown" : "not shown") << " with list [";
-        for (const auto& e : o.dialog.list) { out << "\"" << Narrow(e) << "\" "; }
-        out << "], owner " << (o.dialog.owner_disabled_in_dialog ? "disabled" : "ENABLED")
-            << " under the dialog and " << (o.owner_enabled_after ? "enabled" : "DISABLED") << " after";
+        if (o.dialog.dialog_initialised) {
+            out << "], dialog shown with list [";
+            for (const auto& e : o.dialog.list) { out << "\"" << Narrow(e) << "\" "; }
+            out << "], owner " << (o.dialog.owner_disabled_in_dialog ? "disabled" : "ENABLED") << " under it";
+        } else {
+            out << "], no dialog";
+        }
+        out << ", owner " << (o.owner_enabled_after ? "enabled" : "DISABLED") << " after";
     }
     out << ", windows left " << o.windows_left;
     return out.str();
@@ -240,6 +244,7 @@ protected:
         o.answer = answer;
         o.dialog = faults_->dialog();
         o.owner_enabled_after = ::IsWindowEnabled(host_.get()) != FALSE;
+        if (!o.owner_enabled_after) { ::EnableWindow(host_.get(), TRUE); }  // for the runs after it
         std::pair<HWND, int> left{host_.get(), 0};
         ::EnumThreadWindows(::GetCurrentThreadId(), CountLeftWindow, reinterpret_cast<LPARAM>(&left));
         o.windows_left = left.second;
@@ -380,6 +385,8 @@ TEST_P(FailureSweep, EachCallFailedInTurn) {
                 long long heap = 0;
                 const Outcome got = Run(s, heap);
                 const int failed = faults_->failed_calls();
+                const int sections = faults_->open_sections();
+                const int views = faults_->mapped_views();
                 const Outcome want = Expected(s, base, f, k, mode);
                 if (heap > 0) {
                     // A one-time step of the runtime or the platform (the first exception thrown,
@@ -387,8 +394,6 @@ TEST_P(FailureSweep, EachCallFailedInTurn) {
                     faults_->fail(f, k, mode);
                     Run(s, heap);
                 }
-                const int sections = faults_->open_sections();
-                const int views = faults_->mapped_views();
 
                 faults_->count_only();
                 long long next_heap = 0;
@@ -415,8 +420,12 @@ TEST_P(FailureSweep, EachCallFailedInTurn) {
         }
     }
     SetCurrentRun("(between runs)");
-    EXPECT_EQ(OpenHandleCount(), handles_before) << s.what << ": open handles after " << runs << " runs";
-    EXPECT_EQ(MappedViewCount(), views_before) << s.what << ": mapped views after " << runs << " runs";
+    // The process-wide figures back up the tracking of the plug-in's own sections and views.
+    // Only after clean runs: reporting a failure opens handles of the test's own.
+    if (failures == 0) {
+        EXPECT_EQ(OpenHandleCount(), handles_before) << s.what << ": open handles after " << runs << " runs";
+        EXPECT_EQ(MappedViewCount(), views_before) << s.what << ": mapped views after " << runs << " runs";
+    }
     std::printf("%s: %d runs over the calls%s\n", s.what, runs, swept.str().c_str());
 }
 

@@ -428,6 +428,7 @@ std::vector<std::string> FailingImports::missing(const std::vector<Import>& requ
 }
 
 void FailingImports::count_only() {
+    release_left_behind();
     for (int& n : g.calls) { n = 0; }
     g.failing = Import::kCount;
     g.failed = 0;
@@ -444,6 +445,17 @@ void FailingImports::fail(const Failure& failure, int k, FailureMode mode) {
     g.mode = mode;
     g.last_error = failure.last_error;
     g.failing = failure.import;
+}
+
+void FailingImports::release_left_behind() {
+    for (const void*& view : g.views) {
+        if (view != nullptr) { Real<decltype(&::UnmapViewOfFile)>(kPUnmapViewOfFile)(view); }
+        view = nullptr;
+    }
+    for (HANDLE& section : g.sections) {
+        if (section != nullptr) { Real<decltype(&::CloseHandle)>(kPCloseHandle)(section); }
+        section = nullptr;
+    }
 }
 
 int FailingImports::calls(Import import) const { return g.calls[static_cast<int>(import)]; }

@@ -79,7 +79,8 @@ public:
     // Names of the required functions the module does not import (the sweep would miss them).
     std::vector<std::string> missing(const std::vector<Import>& required) const;
 
-    // Counts from zero again and fails nothing.
+    // Counts from zero again and fails nothing; first releases what the module left open
+    // (see release_left_behind).
     void count_only();
     // Counts from zero again and fails call `k` (1-based) of `failure`'s function, or every
     // call from the k-th on.
@@ -89,9 +90,12 @@ public:
     // Calls that were failed since the last count_only or fail.
     int failed_calls() const;
     // Section handles the module opened and has not closed, views it mapped and has not
-    // unmapped (over the module's whole life under this object).
+    // unmapped, since the last count_only or fail.
     int open_sections() const;
     int mapped_views() const;
+    // Unmaps and closes those, so that one leaking run does not keep the table alive for the
+    // runs after it.
+    void release_left_behind();
     // The latest configure run (cleared by count_only and fail).
     DialogObservation dialog() const;
 };
