@@ -25,12 +25,6 @@
 namespace vorkast::test {
 namespace {
 
-// TEMPORARY, until the runtime no longer needs memory to throw: with malloc failing from some
-// call on, the first exception thrown recurses through the runtime's emergency exception pool
-// until the stack overflows. While this is false, the "from then on" runs of the C runtime's
-// allocations are left out; the fix makes them run (and it must be true then).
-constexpr bool kLastingHeapFailureRuns = false;
-
 constexpr char kNoInstance[] = "Invalid plug-in instance";
 constexpr char kErrorBox[] = "Error: ";
 
@@ -162,8 +156,6 @@ std::string Describe(const Outcome& o, Export calls) {
     out << ", windows left " << o.windows_left;
     return out.str();
 }
-
-bool IsHeap(Import i) { return i == Import::kMalloc || i == Import::kRealloc || i == Import::kCalloc; }
 
 bool IsMemory(Import i) {
     switch (i) {
@@ -373,7 +365,6 @@ TEST_P(FailureSweep, EachCallFailedInTurn) {
         if (n != 0) { swept << "\n  " << f.description << ": " << n << " call(s)"; }
         for (int k = 1; k <= n; ++k) {
             for (const FailureMode mode : {FailureMode::kOnce, FailureMode::kFromThenOn}) {
-                if (mode == FailureMode::kFromThenOn && IsHeap(f.import) && !kLastingHeapFailureRuns) { continue; }
                 std::ostringstream where_text;
                 where_text << s.what << ", " << f.description << ", call " << k << " of " << n << ", "
                            << ModeName(mode);
