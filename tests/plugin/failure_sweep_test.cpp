@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,6 +55,9 @@ const Scenario kScenarios[] = {
     {"configure with a table", Export::kConfigure, true, Stored::kR8, nullptr},
     {"configure with no table", Export::kConfigure, false, Stored::kNothing, nullptr},
 };
+
+// Shown in test listings instead of the scenario's bytes.
+void PrintTo(const Scenario& s, std::ostream* out) { *out << s.what; }
 
 // The table's sensors after the first; the dialog lists them too.
 const wchar_t* const kOtherNames[] = {L"CPU Core #1", L"Fan #2", L"Total Power"};
