@@ -11,9 +11,9 @@
 # The end-to-end run of its programs is tests/release/end_to_end.sh (it needs 32-bit Wine).
 set -uo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-zip_file=${1:?usage: check_package.sh ZIP UNPACK_DIR X64_TREE}
+zip_file=$(cd "$(dirname "${1:?usage: check_package.sh ZIP UNPACK_DIR X64_TREE}")" && pwd)/$(basename "$1")
 unpack=${2:?}
-x64=${3:?}
+x64=$(cd "${3:?}" 2>/dev/null && pwd || echo "$3")
 name=$(basename "$zip_file" .zip)
 sums=$(dirname "$zip_file")/SHA256SUMS
 fail=0
@@ -54,7 +54,7 @@ source "$repo/scripts/wine-env.sh"
 windows_path="Z:$(cd "$(dirname "$dll")" && pwd)/$(basename "$dll")"
 windows_path=${windows_path//\//\\}
 # suite program, gtest filter, number of tests it must run
-for run in "dialog_tests:DialogTemplate*/Shipped32Bit:2" "tools_tests:*VersionResource*/Shipped32Bit:1"; do
+for run in "dialog_tests:*DialogTemplate*/Shipped32Bit:2" "tools_tests:*VersionResource*/Shipped32Bit:1"; do
   IFS=: read -r suite filter count <<<"$run"
   program=$x64/bin/$suite.exe
   if [ ! -f "$program" ]; then problem "$program is missing: the 64-bit tree has not been built"; continue; fi
