@@ -17,7 +17,8 @@ start=$SECONDS
 
 mkdir "$work/sources"
 if [ "$(git -C "$repo" rev-parse --show-toplevel 2>/dev/null)" = "$(cd "$repo" && pwd -P)" ]; then
-  [ -n "${SOURCE_DATE_EPOCH:-}" ] || export SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct)
+  [ -n "${SOURCE_DATE_EPOCH:-}" ] || SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct)
+  export SOURCE_DATE_EPOCH
   (cd "$repo" && git ls-files -z --cached --others --exclude-standard |
      while IFS= read -r -d '' f; do [ -e "$f" ] && printf '%s\0' "$f"; done |
      tar --null -T - -cf -) | tar -xf - -C "$work/sources"
@@ -32,7 +33,9 @@ echo "rebuild: sources copied to $work/sources, building the release in $work/bu
 cmake -S "$work/sources" -B "$work/build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DCMAKE_BUILD_TYPE="${build_type:-Release}" -DVORKAST_BUILD_TESTS=OFF >"$work/configure.log" 2>&1 ||
   { cat "$work/configure.log"; echo "FAIL: the second build could not be configured"; exit 1; }
-cmake --build "$work/build" --target package -j"$(nproc)" >"$work/build.log" 2>&1 ||
+# Built as a user builds it; the time is given to the package step only.
+{ env -u SOURCE_DATE_EPOCH cmake --build "$work/build" -j"$(nproc)" &&
+  cmake --build "$work/build" --target package; } >"$work/build.log" 2>&1 ||
   { cat "$work/build.log"; echo "FAIL: the second build failed"; exit 1; }
 echo "rebuild: built in $((SECONDS - start)) s"
 bash "$repo/tests/release/compare_release.sh" "$tree" "$work/build"
