@@ -4,6 +4,10 @@
 set(CMAKE_C_COMPILER   ${VORKAST_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${VORKAST_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER  ${VORKAST_MINGW_TRIPLE}-windres)
+# The plug-in itself is built with the -win32 thread-model variants of the same compilers
+# (cmake/plugin-runtime.cmake says why).
+set(VORKAST_PLUGIN_C_COMPILER   ${VORKAST_MINGW_TRIPLE}-gcc-win32)
+set(VORKAST_PLUGIN_CXX_COMPILER ${VORKAST_MINGW_TRIPLE}-g++-win32)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${VORKAST_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

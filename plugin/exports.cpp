@@ -1,6 +1,7 @@
 // The host's discovery, description and lifecycle entry points.
 #include "plugin/exports.h"
 
+#include "plugin/exception_globals.h"
 #include "plugin/instance.h"
 #include "plugin/module_state.h"
 
@@ -21,6 +22,7 @@ bool EqualsIgnoringAsciiCase(const char* a, const char* b) noexcept {
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) { vorkast::SetModuleInstance(module); }
+    if (reason == DLL_THREAD_DETACH) { vorkast::ReleaseThreadExceptionGlobals(); }
     return TRUE;
 }
 

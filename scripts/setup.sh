@@ -10,8 +10,8 @@ cd "$(dirname "$0")/.."
 
 packages=(
   cmake make gcc
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
-  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  g++-mingw-w64-i686 g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
   xvfb
   zip unzip

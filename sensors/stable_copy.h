@@ -41,9 +41,31 @@ private:
     const SensorRecord* record_;
 };
 
+// The clock of every wait: the performance counter, which never goes back and does not follow
+// changes of the system time. (The C++ runtime's steady_clock is no such clock everywhere: the
+// -win32 thread-model runtime reads the wall clock for it, so a clock set back during a wait
+// would stretch it.)
+struct MonotonicClock {
+    using rep = std::int64_t;
+    using period = std::nano;
+    using duration = std::chrono::nanoseconds;
+    using time_point = std::chrono::time_point<MonotonicClock>;
+    static constexpr bool is_steady = true;
+
+    static time_point now() noexcept {
+        LARGE_INTEGER count;
+        LARGE_INTEGER frequency;
+        ::QueryPerformanceCounter(&count);
+        ::QueryPerformanceFrequency(&frequency);  // fixed at boot
+        const std::int64_t whole_seconds = count.QuadPart / frequency.QuadPart;
+        const std::int64_t rest = count.QuadPart % frequency.QuadPart;  // below the frequency
+        return time_point(duration(whole_seconds * 1'000'000'000 + rest * 1'000'000'000 / frequency.QuadPart));
+    }
+};
+
 class Deadline {
 public:
-    using clock = std::chrono::steady_clock;
+    using clock = MonotonicClock;
     explicit Deadline(std::chrono::nanoseconds bound) noexcept : end_(clock::now() + bound) {}
     bool passed(clock::time_point now = clock::now()) const noexcept { return now >= end_; }
 

@@ -2,7 +2,7 @@
 # Checks the shipped 32-bit plug-in file without running it: PE32 i386 DLL, every entry point
 # exported under its plain and its stdcall decorated name, both names at one address, the code
 # at each decorated export returning with "ret $N" for its N argument bytes (the callee cleans
-# the stack), and imports from Windows system libraries only.
+# the stack), and no import but those that tests/static/product_imports.txt allows.
 # Everything is read from the PE headers and the export tables, not from symbols, so a stripped
 # file is checked the same way.
 set -euo pipefail
@@ -64,15 +64,32 @@ for plain in dlltype init getparam getinfo dllstartup dllshutdown configure Valu
   grep -qE "^_$plain@[0-9]+$" <<<"$exports" || problem "no decorated name for $plain"
 done
 
-imports=$(awk '/DLL Name:/ {print tolower($3)}' <<<"$pe")
-for lib in $imports; do
-  case "$lib" in
-    kernel32.dll|user32.dll|oleaut32.dll|msvcrt.dll|gdi32.dll|advapi32.dll|ole32.dll|api-ms-win-*) ;;
-    *) problem "imports $lib, which is not a Windows system library" ;;
-  esac
+# Imports: only what the allow-list beside this script names (library and function); functions
+# that reach into other threads or processes, set the system's clock or change memory protection
+# only where the list gives a reason. Import by ordinal is refused: it names no function.
+allow_list=$(dirname "$0")/product_imports.txt
+sensitive='^(SuspendThread|ResumeThread|GetThreadContext|SetThreadContext|Wow64(Get|Set)ThreadContext|OpenProcess|OpenThread|SetProcessAffinityMask|SetThreadAffinityMask|SetSystemTime|SetLocalTime|SetSystemTimeAdjustment|VirtualProtect|VirtualProtectEx|VirtualAllocEx|WriteProcessMemory|ReadProcessMemory|CreateRemoteThread|TerminateThread|TerminateProcess|DuplicateHandle)$'
+allowed=$(sed -e 's/#.*//' "$allow_list" | awk 'NF == 2 {print tolower($1), $2}')
+while read -r lib fn reason; do
+  [[ "$fn" =~ $sensitive ]] && [ -z "$reason" ] &&
+    problem "$allow_list allows $lib $fn without a reason (write one after a '#')"
+done < <(sed -n 's/^\([^#[:space:]]\+\)[[:space:]]\+\([^#[:space:]]\+\)[[:space:]]*\(#.*\)\{0,1\}$/\1 \2 \3/p' "$allow_list")
+
+imports=$(awk '
+    /^The Import Tables/ {on = 1; next}
+    /^The Export Tables/ {on = 0}
+    on && /DLL Name:/ {dll = tolower($3); next}
+    on && dll != "" && /^\t[0-9a-f]+\t/ {print dll, ($3 != "" ? $3 : "ordinal-" $2)}' <<<"$pe")
+import_count=0
+for lib_fn in $(tr ' ' ':' <<<"$imports"); do
+  lib=${lib_fn%%:*}; fn=${lib_fn#*:}
+  import_count=$((import_count + 1))
+  grep -qxF "$lib $fn" <<<"$allowed" ||
+    problem "imports $fn from $lib, which tests/static/product_imports.txt does not allow"
 done
+libraries=$(awk '{print $1}' <<<"$imports" | sort -u)
 
 if [ $fail = 0 ]; then
-  echo "product DLL: PE32 i386, $(grep -c . <<<"$exports") exports (plain and decorated names at one address), imports: $(echo $imports)"
+  echo "product DLL: PE32 i386, $(grep -c . <<<"$exports") exports (plain and decorated names at one address), $import_count imports, all allowed, from: $(echo $libraries)"
 fi
 exit $fail
