@@ -14,6 +14,9 @@ tree=$(cd "${1:?usage: rebuild_and_compare.sh TREE}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 start=$SECONDS
+# Another time zone and another umask than the first build's, as on another person's machine.
+export TZ=Pacific/Kiritimati
+umask 077
 
 mkdir "$work/sources"
 if [ "$(git -C "$repo" rev-parse --show-toplevel 2>/dev/null)" = "$(cd "$repo" && pwd -P)" ]; then
