@@ -43,10 +43,8 @@ function(vorkast_use_plugin_runtime)
       CXX_COMPILER_LAUNCHER "${launcher};${VORKAST_PLUGIN_CXX_COMPILER_PATH}"
       C_LINKER_LAUNCHER "${launcher};${VORKAST_PLUGIN_C_COMPILER_PATH}"
       CXX_LINKER_LAUNCHER "${launcher};${VORKAST_PLUGIN_CXX_COMPILER_PATH}")
-    # Make rebuilds an object when its flags change, not when its launcher does: naming the
-    # compiler among the flags rebuilds the objects that a tree compiled with its own compiler
-    # before (they would otherwise be linked into the plug-in as they are). The name reaches no
-    # built file.
-    target_compile_definitions(${target} PRIVATE VORKAST_PLUGIN_COMPILER=${VORKAST_PLUGIN_CXX_COMPILER})
+    # Make does not notice a changed launcher: a definition that names the compiler changes the
+    # objects' flags, so objects of a tree built before with the tree's compilers are rebuilt.
+    target_compile_definitions(${target} PRIVATE "VORKAST_PLUGIN_COMPILER=${VORKAST_PLUGIN_CXX_COMPILER}")
   endforeach()
 endfunction()

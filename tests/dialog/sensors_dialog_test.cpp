@@ -1,6 +1,7 @@
 // The "Sensors" dialog in a real window: configure() runs on a worker thread as the host's
 // thread would, the test thread publishes tables, reads the list box and closes the dialog.
 #include "tests/dialog/dialog_driver.h"
+#include "tests/support/memory_gone.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/process_resources.h"
 #include "tests/support/release_log.h"
@@ -252,6 +253,22 @@ TEST_F(SensorsDialog, OrdersEntriesAsTextNotByNumber) {
                                          << ::testing::PrintToString(entries);
     }
     CloseWithOk(call, dialog);
+}
+
+// configure needs no memory of the plug-in's own: with its allocations failing for good, the
+// dialog still lists the table and closes as always.
+TEST_F(SensorsDialog, ListsTheTableWhileMemoryIsGone) {
+    for (const Gone gone : {Gone::heap, Gone::strings}) {
+        const Published published = Named(kTwelve);
+        const MemoryGone memory_gone(Plugin().module(), gone);
+        ASSERT_TRUE(memory_gone.active()) << ToText(gone);
+        ConfigureCall call;
+        const HWND dialog = ShowDialog(call);
+        ASSERT_NE(dialog, nullptr) << ToText(gone);
+        EXPECT_EQ(Sorted(ListEntries(::GetDlgItem(dialog, kSensorListId))), Sorted(published.entries)) << ToText(gone);
+        CloseWithOk(call, dialog);
+        EXPECT_TRUE(::IsWindowEnabled(host_.get())) << ToText(gone) << ": the host window is not enabled again";
+    }
 }
 
 // ---- Failures are reported first, then the dialog opens empty ------------------------------

@@ -8,7 +8,7 @@
 // runtime sets up on a thread's first exception happens while memory is gone.
 #include "sensors/table_writer.h"
 #include "tests/support/case_name.h"
-#include "tests/support/import_patch.h"
+#include "tests/support/memory_gone.h"
 #include "tests/support/messages.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/process_resources.h"
@@ -19,74 +19,12 @@
 #include <cstring>
 #include <cstdlib>
 #include <functional>
-#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 namespace vorkast::test {
 namespace {
-
-void* __cdecl NoMalloc(std::size_t) {
-    errno = ENOMEM;
-    return nullptr;
-}
-void* __cdecl NoCalloc(std::size_t, std::size_t) {
-    errno = ENOMEM;
-    return nullptr;
-}
-// A failed realloc leaves the block as it was.
-void* __cdecl NoRealloc(void*, std::size_t) {
-    errno = ENOMEM;
-    return nullptr;
-}
-BSTR WINAPI NoSysAllocString(const OLECHAR*) { return nullptr; }
-BSTR WINAPI NoSysAllocStringLen(const OLECHAR*, UINT) { return nullptr; }
-BSTR WINAPI NoSysAllocStringByteLen(LPCSTR, UINT) { return nullptr; }
-INT WINAPI NoSysReAllocString(BSTR*, const OLECHAR*) { return FALSE; }
-INT WINAPI NoSysReAllocStringLen(BSTR*, const OLECHAR*, UINT) { return FALSE; }
-
-enum class Gone { heap, strings };
-
-const char* ToText(Gone gone) { return gone == Gone::heap ? "HeapAllocations" : "SysAllocStrings"; }
-
-struct StandIn {
-    const char* module;
-    const char* function;
-    const void* replacement;
-};
-
-const StandIn kHeapStandIns[] = {
-    {"msvcrt.dll", "malloc", reinterpret_cast<const void*>(&NoMalloc)},
-    {"msvcrt.dll", "calloc", reinterpret_cast<const void*>(&NoCalloc)},
-    {"msvcrt.dll", "realloc", reinterpret_cast<const void*>(&NoRealloc)},
-};
-const StandIn kStringStandIns[] = {
-    {"oleaut32.dll", "SysAllocString", reinterpret_cast<const void*>(&NoSysAllocString)},
-    {"oleaut32.dll", "SysAllocStringLen", reinterpret_cast<const void*>(&NoSysAllocStringLen)},
-    {"oleaut32.dll", "SysAllocStringByteLen", reinterpret_cast<const void*>(&NoSysAllocStringByteLen)},
-    {"oleaut32.dll", "SysReAllocString", reinterpret_cast<const void*>(&NoSysReAllocString)},
-    {"oleaut32.dll", "SysReAllocStringLen", reinterpret_cast<const void*>(&NoSysReAllocStringLen)},
-};
-
-// For its lifetime, every allocation of one kind that the plug-in makes through its imports
-// fails. The plug-in must import at least the first function of the kind (else nothing would
-// be tested); the others are patched where it imports them.
-class MemoryGone {
-public:
-    explicit MemoryGone(Gone gone) {
-        const auto add = [this](const auto& stand_ins) {
-            for (const StandIn& s : stand_ins) {
-                patches_.push_back(std::make_unique<ImportPatch>(Plugin().module(), s.module, s.function, s.replacement));
-            }
-        };
-        if (gone == Gone::heap) { add(kHeapStandIns); } else { add(kStringStandIns); }
-    }
-    bool active() const { return patches_.front()->active(); }
-
-private:
-    std::vector<std::unique_ptr<ImportPatch>> patches_;
-};
 
 // A thread that has never called the plug-in, started at once and waiting for the one call it
 // makes; it ends only when the object does. Its start-up and its end lie outside the resource
@@ -162,7 +100,7 @@ GoneRound CallTwiceWhileGone(Gone gone, const std::function<std::string()>& call
     FreshThread second;
     r.before = Resources();
     {
-        const MemoryGone memory_gone(gone);
+        const MemoryGone memory_gone(Plugin().module(), gone);
         r.patched = memory_gone.active();
         if (r.patched) {
             std::strcpy(r.answers[0], first.Run(call));
@@ -280,7 +218,7 @@ TEST(MemoryStaysGone, ShutdownFreesTheInstance) {
         void* const instance = Interface().dllstartup(nullptr, 0);
         int result = -1;
         {
-            const MemoryGone memory_gone(gone);
+            const MemoryGone memory_gone(Plugin().module(), gone);
             result = Interface().dllshutdown(instance);
         }
         const Resources after;

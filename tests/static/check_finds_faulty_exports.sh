@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-i686-w64-mingw32-gcc -O2 -shared -o "$work/faulty_exports.dll" \
+i686-w64-mingw32-gcc-win32 -O2 -shared -o "$work/faulty_exports.dll" \
   "$here/faulty_exports.c" "$here/faulty_exports.def" -Wl,--enable-stdcall-fixup
 
 status=0

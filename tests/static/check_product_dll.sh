@@ -89,6 +89,13 @@ for lib_fn in $(tr ' ' ':' <<<"$imports"); do
 done
 libraries=$(awk '{print $1}' <<<"$imports" | sort -u)
 
+# Every object of the plug-in comes from the -win32 thread-model compilers
+# (cmake/plugin-runtime.cmake): none may carry the mark that the -posix compilers leave in each
+# object they compile ("GCC: (GNU) 12-posix").
+posix_marks=$( { grep -ao 'GCC: (GNU) [0-9.]*-posix' "$dll" || true; } | wc -l)
+[ "$posix_marks" = 0 ] ||
+  problem "parts of the file were compiled by a -posix compiler ($posix_marks marks), not by the plug-in's -win32 one"
+
 if [ $fail = 0 ]; then
   echo "product DLL: PE32 i386, $(grep -c . <<<"$exports") exports (plain and decorated names at one address), $import_count imports, all allowed, from: $(echo $libraries)"
 fi
