@@ -1,6 +1,8 @@
-# The distribution ZIP: the plug-in, the tools and an install note, made by CPack from the
-# 32-bit (product) tree:
-#     cmake --build build/i686 --target package     ->  build/i686/VorkastPlugin-1.0a-win32.zip
+# The distribution ZIP: the plug-in, the tools and an install note, from the 32-bit (product)
+# tree, with a SHA256SUMS file beside it:
+#     cmake --build build/i686 --target package
+#       ->  build/i686/VorkastPlugin-1.0a-win32.zip  and  build/i686/SHA256SUMS
+# The same sources give the same bytes (cmake/make-package.sh; docs/release.md).
 # The 64-bit tree exists for testing only; asking it for a package says so instead.
 
 if(NOT VORKAST_PRODUCT_BUILD)
@@ -37,27 +39,41 @@ Tools (folder tools, Windows console programs; see tools.md)\r
                          vorkast-probe watch VorkastPlugin.dll ValueBySensor 1 --interval 1000\r
   vorkast-publish.exe  publishes a sensor table like Vorkast, to try the plug-in without it\r
   vorkast-dump.exe     prints the live sensor table\r
+\r
+Checking the download\r
+  The file SHA256SUMS published beside the ZIP lists the SHA-256 of the ZIP and of every file\r
+  in it. Compare it with what Windows computes (letter case does not matter):\r
+    certutil -hashfile VorkastPlugin-${VORKAST_PACKAGE_VERSION}-win32.zip SHA256\r
+    certutil -hashfile VorkastPlugin.dll SHA256\r
+  or in PowerShell:\r
+    Get-FileHash VorkastPlugin-${VORKAST_PACKAGE_VERSION}-win32.zip -Algorithm SHA256\r
+  The package is built reproducibly: the same sources give the same bytes, so anyone can\r
+  rebuild it and compare (see docs/release.md in the sources).\r
 ")
 
-# Installed as targets (the DLL as its runtime file only, no import library), so that the
-# package's copies are stripped (CPACK_STRIP_FILES below; "cmake --install --strip" likewise).
-# The files in the build tree keep their symbols for debugging.
+# What the package holds, as install rules: "cmake --install build/i686 --prefix DIR" lays the
+# package out in DIR. The DLL is installed as its runtime file only (no import library). The
+# files in the build tree keep their symbols for debugging; the package's copies are stripped.
 install(TARGETS VorkastPlugin RUNTIME DESTINATION .)
 install(FILES ${VORKAST_INSTALL_NOTE} DESTINATION .)
 install(TARGETS vorkast-probe vorkast-publish vorkast-dump RUNTIME DESTINATION tools)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/tools.md DESTINATION tools)
 
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME "VorkastPlugin")
-set(CPACK_PACKAGE_VENDOR "_qzn_")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Vorkast sensor values for Deskovia")
-set(CPACK_PACKAGE_VERSION ${VORKAST_PACKAGE_VERSION})
-set(CPACK_PACKAGE_FILE_NAME "VorkastPlugin-${VORKAST_PACKAGE_VERSION}-win32")
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
-# What a user downloads carries no symbols or debug sections; stripping leaves the export
-# table alone (tests/static/check_product_dll.sh reads exports from it, not from symbols).
-set(CPACK_STRIP_FILES ON)
-if(NOT CMAKE_STRIP AND NOT MSVC)
-  message(WARNING "No strip program found (CMAKE_STRIP): the package would carry unstripped files")
+# The ZIP is made by a script rather than CPack: CPack's archives carry each file's owner, access
+# and change times from the disk, and their order and times cannot all be fixed.
+# make-package.sh installs into a staging folder, strips the programs with the source's time as
+# their PE time stamp, gives every entry that time, fixed permissions and a sorted place, zips
+# without extra attributes, and writes SHA256SUMS.
+set(VORKAST_PACKAGE_NAME "VorkastPlugin-${VORKAST_PACKAGE_VERSION}-win32")
+if(NOT CMAKE_STRIP)
+  message(WARNING "No strip program found (CMAKE_STRIP): the package cannot be made")
 endif()
-include(CPack)
+# A tree configured while CPack made the package still holds CPack's configuration, and CMake
+# refuses a target named "package" as long as it is there.
+file(REMOVE ${CMAKE_BINARY_DIR}/CPackConfig.cmake ${CMAKE_BINARY_DIR}/CPackSourceConfig.cmake)
+add_custom_target(package
+  COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/make-package.sh
+          ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${VORKAST_PACKAGE_NAME} ${CMAKE_STRIP}
+  COMMENT "Making ${VORKAST_PACKAGE_NAME}.zip and SHA256SUMS"
+  VERBATIM)
+add_dependencies(package VorkastPlugin vorkast-probe vorkast-publish vorkast-dump)

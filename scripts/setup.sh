@@ -14,6 +14,7 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
   xvfb
+  zip unzip
 )
 
 apt_updated=0

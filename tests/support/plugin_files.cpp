@@ -14,7 +14,14 @@ std::string FullPath(const std::string& path) {
 }
 
 // The build tells where the 32-bit tree puts the file, relative to this tree's program folder.
-std::string ShippedPluginPath() { return FullPath(ProgramBeside(VORKAST_SHIPPED_PLUGIN_FROM_BIN)); }
+// VORKAST_SHIPPED_PLUGIN in the environment names another file (a Windows path): the test
+// command checks the DLL unpacked from the ZIP this way.
+std::string ShippedPluginPath() {
+    char given[MAX_PATH];
+    const DWORD n = ::GetEnvironmentVariableA("VORKAST_SHIPPED_PLUGIN", given, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) { return FullPath(std::string(given, n)); }
+    return FullPath(ProgramBeside(VORKAST_SHIPPED_PLUGIN_FROM_BIN));
+}
 #endif
 
 }  // namespace
@@ -25,7 +32,8 @@ const std::vector<PluginFile>& PluginFiles() {
 #ifdef VORKAST_SHIPPED_PLUGIN_FROM_BIN
         {"Shipped32Bit", ShippedPluginPath,
          "the 32-bit tree makes it (scripts/build.sh builds build/i686 before build/x64); to read "
-         "another file, configure this tree with -DVORKAST_SHIPPED_PLUGIN=<path>"},
+         "another file, configure this tree with -DVORKAST_SHIPPED_PLUGIN=<path> or set "
+         "VORKAST_SHIPPED_PLUGIN=<Windows path> in the environment"},
 #endif
     };
     return files;
