@@ -26,18 +26,7 @@ plugin=$bin/VorkastPlugin.dll
 run() { timeout --kill-after=5 30 scripts/wine-run "$@"; }
 
 work=$(mktemp -d)
-publisher_pid=
-# The publisher reads its standard input from a loop that runs while $work/running exists:
-# removing the file ends the input, and the publisher withdraws its table and exits.
-stop_publisher() {
-  rm -f "$work/running"
-  if [ -n "$publisher_pid" ]; then
-    for _ in $(seq 100); do kill -0 "$publisher_pid" 2>/dev/null || break; sleep 0.1; done
-    kill "$publisher_pid" 2>/dev/null || true  # only if it has not stopped within 10 s
-    wait "$publisher_pid" 2>/dev/null || true
-    publisher_pid=
-  fi
-}
+source scripts/publisher.sh
 trap 'stop_publisher; rm -rf "$work"' EXIT
 
 echo "== the plug-in as the host discovers it: $how"
@@ -50,14 +39,10 @@ run "$bin/vorkast-probe.exe" get "$plugin" ValueBySensor 1 ValueByName "CPU Pack
 
 echo
 echo "== the stand-in sensor program starts with its built-in sensor set"
-touch "$work/running"
-{ while [ -e "$work/running" ]; do sleep 0.2; done; } |
-  timeout --kill-after=5 300 scripts/wine-run "$bin/vorkast-publish.exe" --interval 500 \
-    >"$work/publisher.log" 2>&1 &
-publisher_pid=$!
-for _ in $(seq 150); do grep -q "publishing" "$work/publisher.log" && break; sleep 0.1; done
+started=0
+start_publisher 300 "$bin/vorkast-publish.exe" --interval 500 && started=1
 cat "$work/publisher.log"
-grep -q "publishing" "$work/publisher.log" || { echo "demo: the publisher did not start" >&2; exit 1; }
+[ $started = 1 ] || { echo "demo: the publisher did not start" >&2; exit 1; }
 
 echo
 echo "== the table, as vorkast-dump prints it"

@@ -16,29 +16,12 @@ dll=$package/VorkastPlugin.dll
 run() { timeout --kill-after=5 60 "$repo/scripts/wine-run" "$@"; }
 
 work=$(mktemp -d)
-publisher_pid=
-# The publisher reads its input from a loop that runs while $work/running exists: removing the
-# file ends the input, and the publisher withdraws its table and exits.
-stop_publisher() {
-  rm -f "$work/running"
-  if [ -n "$publisher_pid" ]; then
-    for _ in $(seq 100); do kill -0 "$publisher_pid" 2>/dev/null || break; sleep 0.1; done
-    kill "$publisher_pid" 2>/dev/null || true  # only if it has not stopped within 10 s
-    wait "$publisher_pid" 2>/dev/null || true
-    publisher_pid=
-  fi
-}
+source "$repo/scripts/publisher.sh"
 trap 'stop_publisher; rm -rf "$work"' EXIT
 fail=0
 problem() { echo "FAIL: $*"; fail=1; }
 
-touch "$work/running"
-{ while [ -e "$work/running" ]; do sleep 0.2; done; } |
-  timeout --kill-after=5 120 "$repo/scripts/wine-run" "$package/tools/vorkast-publish.exe" --interval 200 \
-    >"$work/publisher.log" 2>&1 &
-publisher_pid=$!
-for _ in $(seq 300); do grep -q "publishing" "$work/publisher.log" && break; sleep 0.1; done
-if ! grep -q "publishing" "$work/publisher.log"; then
+if ! start_publisher 120 "$package/tools/vorkast-publish.exe" --interval 200; then
   cat "$work/publisher.log"; problem "the package's vorkast-publish did not start publishing"; exit 1
 fi
 
