@@ -212,28 +212,15 @@ INT_PTR CALLBACK WatchingDialogProc(HWND dialog, UINT message, WPARAM wparam, LP
     return result;
 }
 
-INT_PTR WINAPI DialogBoxParamAStandIn(HINSTANCE module, LPCSTR name, HWND owner, DLGPROC proc, LPARAM param) {
-    if (FailsNow(Import::kDialogBoxParamA)) { return -1; }
+// The four modal dialog calls differ only in what names the template (a resource name or a
+// template in memory, narrow or wide): each fails as -1 when its turn comes, else runs the real
+// call with the plug-in's dialog procedure watched.
+template <Import kWhich, Patched kSlot, class Source>
+INT_PTR WINAPI DialogStandIn(HINSTANCE module, Source source, HWND owner, DLGPROC proc, LPARAM param) {
+    if (FailsNow(kWhich)) { return -1; }
     g.plugin_proc = proc;
-    return Real<decltype(&::DialogBoxParamA)>(kPDialogBoxParamA)(module, name, owner, WatchingDialogProc, param);
-}
-
-INT_PTR WINAPI DialogBoxParamWStandIn(HINSTANCE module, LPCWSTR name, HWND owner, DLGPROC proc, LPARAM param) {
-    if (FailsNow(Import::kDialogBoxParamW)) { return -1; }
-    g.plugin_proc = proc;
-    return Real<decltype(&::DialogBoxParamW)>(kPDialogBoxParamW)(module, name, owner, WatchingDialogProc, param);
-}
-
-INT_PTR WINAPI DialogBoxIndirectParamAStandIn(HINSTANCE module, LPCDLGTEMPLATEA t, HWND owner, DLGPROC proc, LPARAM param) {
-    if (FailsNow(Import::kDialogBoxIndirectParamA)) { return -1; }
-    g.plugin_proc = proc;
-    return Real<decltype(&::DialogBoxIndirectParamA)>(kPDialogBoxIndirectParamA)(module, t, owner, WatchingDialogProc, param);
-}
-
-INT_PTR WINAPI DialogBoxIndirectParamWStandIn(HINSTANCE module, LPCDLGTEMPLATEW t, HWND owner, DLGPROC proc, LPARAM param) {
-    if (FailsNow(Import::kDialogBoxIndirectParamW)) { return -1; }
-    g.plugin_proc = proc;
-    return Real<decltype(&::DialogBoxIndirectParamW)>(kPDialogBoxIndirectParamW)(module, t, owner, WatchingDialogProc, param);
+    using Fn = INT_PTR(WINAPI*)(HINSTANCE, Source, HWND, DLGPROC, LPARAM);
+    return Real<Fn>(kSlot)(module, source, owner, WatchingDialogProc, param);
 }
 
 BOOL CALLBACK CloseVisibleDialog(HWND window, LPARAM) {
@@ -313,10 +300,10 @@ const PatchPlan kPlan[] = {
     {kPMultiByteToWideChar, "kernel32.dll", "MultiByteToWideChar", reinterpret_cast<const void*>(&MultiByteToWideCharStandIn), Import::kMultiByteToWideChar},
     {kPWideCharToMultiByte, "kernel32.dll", "WideCharToMultiByte", reinterpret_cast<const void*>(&WideCharToMultiByteStandIn), Import::kWideCharToMultiByte},
     {kPSendMessageW, "user32.dll", "SendMessageW", reinterpret_cast<const void*>(&SendMessageStandIn), Import::kLbAddString},
-    {kPDialogBoxParamA, "user32.dll", "DialogBoxParamA", reinterpret_cast<const void*>(&DialogBoxParamAStandIn), Import::kDialogBoxParamA},
-    {kPDialogBoxParamW, "user32.dll", "DialogBoxParamW", reinterpret_cast<const void*>(&DialogBoxParamWStandIn), Import::kDialogBoxParamW},
-    {kPDialogBoxIndirectParamA, "user32.dll", "DialogBoxIndirectParamA", reinterpret_cast<const void*>(&DialogBoxIndirectParamAStandIn), Import::kDialogBoxIndirectParamA},
-    {kPDialogBoxIndirectParamW, "user32.dll", "DialogBoxIndirectParamW", reinterpret_cast<const void*>(&DialogBoxIndirectParamWStandIn), Import::kDialogBoxIndirectParamW},
+    {kPDialogBoxParamA, "user32.dll", "DialogBoxParamA", reinterpret_cast<const void*>(&DialogStandIn<Import::kDialogBoxParamA, kPDialogBoxParamA, LPCSTR>), Import::kDialogBoxParamA},
+    {kPDialogBoxParamW, "user32.dll", "DialogBoxParamW", reinterpret_cast<const void*>(&DialogStandIn<Import::kDialogBoxParamW, kPDialogBoxParamW, LPCWSTR>), Import::kDialogBoxParamW},
+    {kPDialogBoxIndirectParamA, "user32.dll", "DialogBoxIndirectParamA", reinterpret_cast<const void*>(&DialogStandIn<Import::kDialogBoxIndirectParamA, kPDialogBoxIndirectParamA, LPCDLGTEMPLATEA>), Import::kDialogBoxIndirectParamA},
+    {kPDialogBoxIndirectParamW, "user32.dll", "DialogBoxIndirectParamW", reinterpret_cast<const void*>(&DialogStandIn<Import::kDialogBoxIndirectParamW, kPDialogBoxIndirectParamW, LPCDLGTEMPLATEW>), Import::kDialogBoxIndirectParamW},
     {kPMessageBoxA, "user32.dll", "MessageBoxA", reinterpret_cast<const void*>(&MessageBoxAStandIn), Import::kMessageBoxA},
     {kPMessageBoxW, "user32.dll", "MessageBoxW", reinterpret_cast<const void*>(&MessageBoxWStandIn), Import::kMessageBoxW},
 };
